@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+
+// Error codes shared by every motor implementation and its callers.
+constexpr int kMotorOk = 0;
+constexpr int kMotorHomeTimeout = 3006;
+constexpr int kMotorGoalNotStored = 5002;
+constexpr int kMotorNoEnableState = 5004;
+
+// One joint motor as the motion code sees it. Values are motor-side: callers
+// apply the axis ratio.
+class CtrlMotorInterface {
+ public:
+  CtrlMotorInterface() {}
+  CtrlMotorInterface(uint32_t id, uint8_t reverse) : id_(id), reverse_(reverse) {}
+  virtual ~CtrlMotorInterface() {}
+
+  virtual int init() = 0;
+  virtual int setMotorPosition(double position) = 0;
+  virtual int getMotorPosition(double* position) = 0;
+  virtual int setEnableStatus(bool enable) = 0;
+  virtual int getEnableStatus(bool* enabled) = 0;
+  virtual int seHome(uint32_t timeout_s) = 0;
+  virtual int getTorque(double* torque) = 0;
+  virtual int getVelocity(double* velocity) = 0;
+
+  uint32_t id_ = 0;
+  uint8_t reverse_ = 0;
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace arm_test {
+
+// A child process whose standard output and error go to one log file. The
+// destructor ends it (SIGTERM, then SIGKILL) so no test leaves one behind.
+class ChildProcess {
+ public:
+  ChildProcess(std::vector<std::string> argv, std::map<std::string, std::string> env = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  bool running();
+  void signal(int sig);
+  // Waits for the exit; returns the exit status, 128+signal, or -1 on time-out.
+  int wait(std::chrono::milliseconds timeout);
+  // Everything the child wrote so far.
+  std::string output() const;
+  // Polls the output until it contains text.
+  bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+  bool reaped_ = false;
+  std::string log_path_;
+};
+
+// Directory of the running test executable, to find sibling binaries.
+std::string executableDir();
+
+}  // namespace arm_test
