@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the controller, its tests and benchmarks need.
+set -euo pipefail
+PACKAGES=(
+  build-essential cmake pkg-config
+  libprotobuf-dev protobuf-compiler
+  cyclonedds-dev cyclonedds-tools
+  libgtest-dev libgmock-dev libbenchmark-dev
+  liborocos-kdl-dev
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
