@@ -1,15 +1,27 @@
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <thread>
 #include <vector>
 
+#include "arm_kinematics.h"
+#include "driver_call_server.h"
+#include "driver_stream_server.h"
 #include "init_motor_axises.h"
+#include "interpolator.h"
+#include "rclcpp/rclcpp.hpp"
+#include "robot_cmd_ros_two_wrapper.h"
 
 namespace {
 
+constexpr const char* kListenAddress = "127.0.0.1";
+constexpr uint32_t kCallServerPort = 8007;
+constexpr uint32_t kStreamServerPort = 8006;
+constexpr unsigned kStartPauseSeconds = 2;
+
+// Printed at start-up only; nothing else uses it.
 void printManipulatorTransform() {
   const double transform[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, -50}};
   const float last_row[4] = {0.0f, 0.0f, 0.0f, 1.0f};
@@ -23,25 +35,42 @@ void printManipulatorTransform() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
   // Progress lines must reach a pipe or log file at once.
   setvbuf(stdout, nullptr, _IOLBF, 0);
   puts("start tavrenk robot.");
+  rclcpp::init(argc, argv);
 
   RobotPara robot_para = initMotorAxises();
 
   const float kPi = 3.1415927f;
   const float kHalfPi = 1.5707964f;
   const float kShoulderOffset = -1.44635403f;
-  std::vector<float> theta_offset = {0.0f, kShoulderOffset, kShoulderOffset, 0.0f, 0.0f, 0.0f};
-  std::vector<float> alpha = {0.0f, -kHalfPi, kPi, -kHalfPi, kHalfPi, -kHalfPi};
-  std::vector<float> a = {0.0f, 0.0f, 400.0f, -50.0f, 0.0f, 0.0f};
-  std::vector<float> d = {328.0f, 0.0f, 0.0f, 400.0f, -136.0f, 103.5f};
+  const std::vector<float> theta_offset = {0.0f, kShoulderOffset, kShoulderOffset, 0.0f, 0.0f, 0.0f};
+  const std::vector<float> alpha = {0.0f, -kHalfPi, kPi, -kHalfPi, kHalfPi, -kHalfPi};
+  const std::vector<float> a = {0.0f, 0.0f, 400.0f, -50.0f, 0.0f, 0.0f};
+  const std::vector<float> d = {328.0f, 0.0f, 0.0f, 400.0f, -136.0f, 103.5f};
   printManipulatorTransform();
 
+  // Both live for the whole process; the threads below keep using them.
+  ArmKinematics* kinematics = new ArmKinematics(theta_offset, alpha, a, d);
+  Interpolator* interpolator = new Interpolator(robot_para, kinematics);
+
   std::cout << "主线程threadid:" << std::this_thread::get_id() << std::endl;
-  sleep(2);
-  (void)robot_para;
+  sleep(kStartPauseSeconds);
+  std::thread interpolation_thread(&Interpolator::run, interpolator);
+
+  auto call_server = std::make_shared<DriverCallServer>(kListenAddress, kCallServerPort, interpolator);
+  auto stream_server = std::make_shared<DriverStreamServer>(kListenAddress, kStreamServerPort, interpolator);
+  call_server->Start();
+  puts("Create call server on port 8007.");
+  stream_server->Start();
+  puts("Create stream server on port 8006.");
+
+  {
+    auto node = std::make_shared<RobotCmdRosTwoWrapper>(interpolator);
+    rclcpp::spin(node);
+  }
+  rclcpp::shutdown();
+  interpolation_thread.join();
   return 0;
 }

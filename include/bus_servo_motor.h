@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+
+#include "ctrl_motor_interface.h"
+#include "servo_bus_thread.h"
+#include "servo_state.h"
+
+// One joint driven by a serial-bus servo. It never touches the bus: commands
+// become wishes in its ServoState, which the bus thread carries out on its
+// next pass, and reads return what the bus thread cached there.
+class busServoMotor : public CtrlMotorInterface {
+ public:
+  busServoMotor(uint32_t id, uint8_t reverse);
+  // Registers with the given bus instead of the process-wide one (tests, tools).
+  busServoMotor(uint32_t id, uint8_t reverse, servo::ServoBusThread* bus);
+  // The bus keeps the address of state_ once init has run, so a motor that
+  // was initialised must outlive the bus thread that serves it.
+  ~busServoMotor() override {}
+
+  int init() override;
+  int setMotorPosition(double position) override;
+  int getMotorPosition(double* position) override;
+  int setEnableStatus(bool enable) override;
+  int getEnableStatus(bool* enabled) override;
+  int seHome(uint32_t timeout_s) override;
+  int getTorque(double* torque) override;
+  int getVelocity(double* velocity) override;
+  void updateFeedback();
+
+  // Returned by setMotorPosition for an angle that is not a finite number.
+  static constexpr int kInvalidPosition = -1;
+  static constexpr uint16_t kHomeGoal = 2048;
+  static constexpr unsigned kHomePollUs = 10000;
+
+  servo::ServoBusThread* servo_thread_ = nullptr;
+  ServoFeedback feedback_;
+  ServoState state_;
+};

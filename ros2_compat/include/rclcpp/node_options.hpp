@@ -1,0 +1,10 @@
+#pragma once
+
+namespace rclcpp {
+
+class NodeOptions {
+ public:
+  NodeOptions() = default;
+};
+
+}  // namespace rclcpp

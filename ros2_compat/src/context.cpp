@@ -1,0 +1,210 @@
+#include "rclcpp/context.hpp"
+
+#include <dds/dds.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "ros_types.h"
+
+namespace rclcpp {
+namespace {
+
+constexpr char kEnclaveUserData[] = "enclave=/;";
+constexpr char kGraphTopic[] = "ros_discovery_info";
+
+// Loopback only, no multicast, peers found by unicast on 127.0.0.1. The
+// participant index range must cover every process of a parallel test run.
+constexpr char kLoopbackConfig[] =
+    "<CycloneDDS><Domain id=\"any\">"
+    "<General><Interfaces><NetworkInterface address=\"127.0.0.1\"/></Interfaces>"
+    "<AllowMulticast>false</AllowMulticast></General>"
+    "<Discovery><ParticipantIndex>auto</ParticipantIndex>"
+    "<MaxAutoParticipantIndex>120</MaxAutoParticipantIndex>"
+    "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>"
+    "</Domain></CycloneDDS>";
+
+dds_domainid_t domainIdFromEnv() {
+  const char* env = std::getenv("ROS_DOMAIN_ID");
+  if (env == nullptr || *env == '\0') return 0;
+  char* end = nullptr;
+  const long id = std::strtol(env, &end, 10);
+  if (*end != '\0' || id < 0 || id > 232) {
+    std::fprintf(stderr, "ROS_DOMAIN_ID '%s' is not a valid domain id, using 0\n", env);
+    return 0;
+  }
+  return static_cast<dds_domainid_t>(id);
+}
+
+bool loopbackOnly() {
+  const char* uri = std::getenv("CYCLONEDDS_URI");
+  if (uri != nullptr && *uri != '\0') return false;
+  const char* localhost = std::getenv("ROS_LOCALHOST_ONLY");
+  return !(localhost != nullptr && std::strcmp(localhost, "0") == 0);
+}
+
+std::array<uint8_t, 16> guidOf(dds_entity_t entity) {
+  std::array<uint8_t, 16> out{};
+  dds_guid_t guid;
+  if (dds_get_guid(entity, &guid) == DDS_RETCODE_OK) std::memcpy(out.data(), guid.v, out.size());
+  return out;
+}
+
+void fillGid(rmw_dds_common_msg_dds__Gid_& gid, const std::array<uint8_t, 16>& guid) {
+  std::memset(gid.data, 0, sizeof gid.data);
+  std::memcpy(gid.data, guid.data(), guid.size());
+}
+
+// Domains this process configured for loopback; they outlive the contexts
+// so a later init can join them again.
+std::mutex g_domains_mutex;
+std::set<dds_domainid_t> g_loopback_domains;
+
+bool configureLoopbackDomain(dds_domainid_t domain) {
+  std::lock_guard<std::mutex> lock(g_domains_mutex);
+  if (g_loopback_domains.count(domain) != 0) return true;
+  // Also refused when someone else in this process made the domain: its
+  // configuration could reach beyond loopback.
+  const dds_entity_t d = dds_create_domain(domain, kLoopbackConfig);
+  if (d < 0) {
+    std::fprintf(stderr, "DDS domain %u could not be configured: %s\n", static_cast<unsigned>(domain),
+                 dds_strretcode(d));
+    return false;
+  }
+  g_loopback_domains.insert(domain);
+  return true;
+}
+
+}  // namespace
+
+Context::~Context() {
+  shutdown("context destroyed");
+  // Only now, with no node or endpoint left, do the DDS entities go.
+  if (participant_ > 0) dds_delete(participant_);
+}
+
+bool Context::init() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (valid_.load()) return true;
+  const dds_domainid_t domain = domainIdFromEnv();
+  if (loopbackOnly() && !configureLoopbackDomain(domain)) return false;
+  dds_qos_t* qos = dds_create_qos();
+  dds_qset_userdata(qos, kEnclaveUserData, std::strlen(kEnclaveUserData));
+  participant_ = dds_create_participant(domain, qos, nullptr);
+  dds_delete_qos(qos);
+  if (participant_ < 0) {
+    std::fprintf(stderr, "DDS participant could not be created: %s\n", dds_strretcode(participant_));
+    participant_ = 0;
+    return false;
+  }
+  shutdown_guard_ = dds_create_guardcondition(participant_);
+
+  dds_qos_t* graph_qos = dds_create_qos();
+  dds_qset_reliability(graph_qos, DDS_RELIABILITY_RELIABLE, DDS_MSECS(100));
+  dds_qset_durability(graph_qos, DDS_DURABILITY_TRANSIENT_LOCAL);
+  dds_qset_history(graph_qos, DDS_HISTORY_KEEP_LAST, 1);
+  const dds_entity_t topic =
+      dds_create_topic(participant_, &rmw_dds_common_msg_dds__ParticipantEntitiesInfo__desc, kGraphTopic, graph_qos,
+                       nullptr);
+  graph_writer_ = topic < 0 ? 0 : dds_create_writer(participant_, topic, graph_qos, nullptr);
+  if (graph_writer_ < 0) graph_writer_ = 0;
+  dds_delete_qos(graph_qos);
+
+  valid_.store(true);
+  publish_graph_locked();
+  return true;
+}
+
+bool Context::shutdown(const std::string& /*reason*/) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!valid_.exchange(false)) return false;
+  // Wakes every spin; nodes and their endpoints stay until released, as
+  // their callbacks may still be running on other threads.
+  dds_set_guardcondition(shutdown_guard_, true);
+  return true;
+}
+
+uint64_t Context::add_node(const std::string& node_namespace, const std::string& node_name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const uint64_t id = next_node_id_++;
+  graph_.push_back(GraphNode{id, node_namespace, node_name, {}, {}});
+  publish_graph_locked();
+  return id;
+}
+
+void Context::remove_node(uint64_t node_id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = graph_.begin(); it != graph_.end(); ++it) {
+    if (it->id == node_id) {
+      graph_.erase(it);
+      publish_graph_locked();
+      return;
+    }
+  }
+}
+
+void Context::add_endpoint(uint64_t node_id, int32_t entity, bool is_reader) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& node : graph_) {
+    if (node.id == node_id) {
+      (is_reader ? node.readers : node.writers).push_back(guidOf(entity));
+      publish_graph_locked();
+      return;
+    }
+  }
+}
+
+void Context::remove_endpoint(uint64_t node_id, int32_t entity) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!valid_.load()) return;
+  const auto guid = guidOf(entity);
+  for (auto& node : graph_) {
+    if (node.id != node_id) continue;
+    for (auto* list : {&node.readers, &node.writers}) {
+      for (auto it = list->begin(); it != list->end(); ++it) {
+        if (*it == guid) {
+          list->erase(it);
+          publish_graph_locked();
+          return;
+        }
+      }
+    }
+  }
+}
+
+void Context::publish_graph_locked() {
+  if (!valid_.load() || graph_writer_ == 0) return;
+  std::vector<rmw_dds_common_msg_dds__NodeEntitiesInfo_> nodes(graph_.size());
+  std::vector<std::vector<rmw_dds_common_msg_dds__Gid_>> gids(2 * graph_.size());
+  for (size_t i = 0; i < graph_.size(); ++i) {
+    auto& out = nodes[i];
+    std::snprintf(out.node_namespace, sizeof out.node_namespace, "%s", graph_[i].node_namespace.c_str());
+    std::snprintf(out.node_name, sizeof out.node_name, "%s", graph_[i].node_name.c_str());
+    auto& readers = gids[2 * i];
+    auto& writers = gids[2 * i + 1];
+    readers.resize(graph_[i].readers.size());
+    writers.resize(graph_[i].writers.size());
+    for (size_t k = 0; k < readers.size(); ++k) fillGid(readers[k], graph_[i].readers[k]);
+    for (size_t k = 0; k < writers.size(); ++k) fillGid(writers[k], graph_[i].writers[k]);
+    out.reader_gid_seq = {static_cast<uint32_t>(readers.size()), static_cast<uint32_t>(readers.size()),
+                          readers.data(), false};
+    out.writer_gid_seq = {static_cast<uint32_t>(writers.size()), static_cast<uint32_t>(writers.size()),
+                          writers.data(), false};
+  }
+  rmw_dds_common_msg_dds__ParticipantEntitiesInfo_ info{};
+  fillGid(info.gid, guidOf(participant_));
+  info.node_entities_info_seq = {static_cast<uint32_t>(nodes.size()), static_cast<uint32_t>(nodes.size()),
+                                 nodes.data(), false};
+  dds_write(graph_writer_, &info);
+}
+
+}  // namespace rclcpp
+
+#if defined(__SANITIZE_THREAD__)
+// Cyclone DDS is not built with ThreadSanitizer, so its lock-free internals
+// read as races; only frames inside that library are silenced.
+extern "C" const char* __tsan_default_suppressions() { return "race:libddsc.so\n"; }
+#endif

@@ -1,0 +1,159 @@
+#include "servo_bus_thread.h"
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "arm_build_config.h"
+#include "servo_registers.h"
+
+namespace servo {
+
+namespace {
+
+constexpr const char* kRed = "\033[1;31m";
+constexpr const char* kReset = "\033[0m";
+
+}  // namespace
+
+ServoBusThread* ServoBusThread::getInstance() {
+  static ServoBusThread* instance =
+      new ServoBusThread(arm_build_config::kServoBusDevice, Mode::kDetached);
+  return instance;
+}
+
+ServoBusThread::ServoBusThread(const char* device, Worker worker)
+    : ServoBusThread(device, worker == Worker::kThread ? Mode::kJoinable : Mode::kManual) {}
+
+ServoBusThread::ServoBusThread(const char* device, Mode mode) {
+  // Without a port every read times out and each servo is reported offline.
+  openPort(kBaud, device);
+  if (mode == Mode::kManual) return;
+  worker_ = std::thread(&ServoBusThread::run, this);
+  if (mode == Mode::kDetached) worker_.detach();
+}
+
+ServoBusThread::~ServoBusThread() {
+  stop_.store(true);
+  if (worker_.joinable()) worker_.join();
+  closePort();
+}
+
+void ServoBusThread::registerServo(uint32_t id, ServoState* state) {
+  {
+    std::lock_guard<std::mutex> lock(map_mtx_);
+    servos_[id] = state;
+  }
+  printf("servo id:%d init...\n", static_cast<int>(id));
+  fflush(stdout);
+}
+
+void ServoBusThread::run() {
+  // The default 50 us timer slack would stretch every 5 ms pass sleep.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  while (!stop_.load(std::memory_order_relaxed)) {
+    servePass();
+    usleep(kPassSleepUs);
+  }
+}
+
+void ServoBusThread::servePass() {
+  {
+    // Copied so that registrations during the pass cannot disturb the walk.
+    std::lock_guard<std::mutex> lock(map_mtx_);
+    pass_entries_.assign(servos_.begin(), servos_.end());
+  }
+  for (const auto& entry : pass_entries_) serveServo(entry.first, entry.second);
+  triggerAction(kBroadcastId);
+}
+
+void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
+  const uint8_t bus_id = static_cast<uint8_t>(id);
+  if (readFeedback(bus_id) != -1) {
+    const int position = readPosition(-1);
+    const int speed = readSpeed(-1);
+    const int load = readLoad(-1);
+    const int voltage = readVoltage(-1);
+    const int temperature = readTemperature(-1);
+    const int moving = readMoving(-1);
+    const int current = readCurrent(-1);
+    std::lock_guard<std::mutex> lock(state->mtx);
+    state->position = position;
+    state->speed = speed;
+    state->load = load;
+    state->voltage = voltage;
+    state->temperature = temperature;
+    state->moving = moving;
+    state->current = current;
+  }
+
+  bool calibrate;
+  {
+    std::lock_guard<std::mutex> lock(state->mtx);
+    calibrate = state->calibrate != 0;
+  }
+
+  if (calibrate) {
+    if (writeRegByte(bus_id, servo_reg::kTorqueEnable, servo_reg::kCalibrateMiddle) > 0) {
+      std::lock_guard<std::mutex> lock(state->mtx);
+      state->calibrate = 0;
+    }
+    return;
+  }
+
+  const int torque = readRegByte(bus_id, servo_reg::kTorqueEnable);
+  uint8_t want_enable, enabled, goal_valid, acc;
+  uint16_t goal_position, goal_speed;
+  {
+    std::lock_guard<std::mutex> lock(state->mtx);
+    if (torque != -1) {
+      state->enabled = torque != 0 ? 1 : 0;
+      state->online = 1;
+    } else {
+      state->online = 0;
+    }
+    want_enable = state->want_enable;
+    enabled = state->enabled;
+    goal_valid = state->goal_valid;
+    goal_position = state->goal_position;
+    goal_speed = state->goal_speed;
+    acc = state->acc;
+  }
+  if (torque == -1) printf("%sservo nodeid:%d read error!%s\n", kRed, static_cast<int>(id), kReset);
+
+  if ((want_enable != 0) != (enabled != 0)) {
+    printf("need set motor %s.\n", want_enable != 0 ? "true" : "flase");
+    writeRegByte(bus_id, servo_reg::kTorqueEnable, want_enable != 0 ? 1 : 0);
+  }
+  if (want_enable != 0 && goal_valid != 0) {
+    writePositionDeferred(bus_id, static_cast<int16_t>(goal_position), goal_speed, acc);
+  }
+}
+
+ServoBusThread::ServoMap::iterator ServoBusThread::findServo(uint32_t id) {
+  std::unique_lock<std::mutex> lock(map_mtx_, std::try_to_lock);
+  if (!lock.owns_lock()) return servos_.end();
+  return servos_.find(id);
+}
+
+ServoState* ServoBusThread::lookupServo(uint32_t id) {
+  std::unique_lock<std::mutex> lock(map_mtx_, std::try_to_lock);
+  if (!lock.owns_lock()) return nullptr;
+  const auto it = servos_.find(id);
+  return it == servos_.end() ? nullptr : it->second;
+}
+
+void ServoBusThread::getServoState(uint32_t id, ServoFeedback* out) {
+  ServoState* state = lookupServo(id);
+  if (state == nullptr) {
+    printf("%sservo nodeid:%d not exit!%s\n", kRed, static_cast<int>(id), kReset);
+    return;
+  }
+  if (out == nullptr) return;
+  std::unique_lock<std::mutex> lock(state->mtx, std::try_to_lock);
+  if (!lock.owns_lock()) return;
+  fillServoFeedback(*state, out);
+}
+
+}  // namespace servo

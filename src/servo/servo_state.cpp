@@ -1,0 +1,32 @@
+#include "servo_state.h"
+
+void resetServoState(ServoState& state) {
+  state.id = 0;
+  state.position = 0;
+  state.speed = 0;
+  state.load = 0;
+  state.voltage = 0;
+  state.temperature = 0;
+  state.moving = 0;
+  state.current = 0;
+  state.enabled = 0;
+  state.online = 0;
+  state.goal_position = 0;
+  state.goal_speed = 0;
+  state.goal_valid = 0;
+  state.want_enable = 0;
+  state.calibrate = 0;
+  state.acc = 0;
+}
+
+void fillServoFeedback(const ServoState& state, ServoFeedback* out) {
+  out->angle = static_cast<float>(state.position * kServoDegreesPerStep - kServoAngleOffsetDeg);
+  out->speed = static_cast<float>(state.speed * kServoDegPerSecPerUnit);
+  out->load = state.load;
+  out->voltage = state.voltage;
+  out->temperature = state.temperature;
+  out->moving = state.moving;
+  out->current = state.current;
+  out->enabled = state.enabled;
+  out->online = state.online;
+}

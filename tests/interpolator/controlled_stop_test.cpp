@@ -1,0 +1,135 @@
+#include <cmath>
+#include <cstdio>
+
+#include "interpolator_fixture.h"
+
+namespace interp_test {
+namespace {
+
+int stopPeriods(const std::string& out) {
+  const size_t at = out.find("It take ");
+  int n = -1;
+  if (at != std::string::npos) std::sscanf(out.c_str() + at, "It take %d periods to stop.", &n);
+  return n;
+}
+
+TEST_F(InterpolatorTest, StopDuringAMoveDeceleratesToRestAndDropsTheQueue) {
+  makeArm(6, true, 1.0, 2.0);
+  ip_->insertCmd(move({2.0, -1.0, 1.5, 0.5, 0.2, -2.0}));
+  int deleted = 0;
+  auto* queued_cmd = new CountedMotorIoCmd(&deleted);
+  queued_cmd->setRobotPara(para_);
+  queued_cmd->setEnable(false);
+  ip_->insertCmd(queued_cmd);
+  passes(300);  // cruising at 1 rad/s by now
+  std::vector<size_t> before;
+  for (auto& m : motors_) before.push_back(m->goals().size());
+  const double cruise = ip_->plan_states_[0].vel;
+
+  ip_->stop();
+  Capture cap1;
+  ASSERT_TRUE(runUntilIdle(500));
+  const std::string out = cap1.text();
+  EXPECT_EQ(count(out, "It take "), 1);
+  const int n = stopPeriods(out);
+  // Long enough for the axis limit, not one period longer than needed.
+  EXPECT_GE(n * 0.005, std::fabs(cruise) / 2.0 - 1e-12);
+  EXPECT_LT((n - 1) * 0.005, std::fabs(cruise) / 2.0 + 1e-12);
+  EXPECT_EQ(count(out, "\n\n"), n + 1);
+  EXPECT_EQ(deleted, 1);
+  EXPECT_EQ(motors_[0]->calls(TestMotor::kSetEnable), 0);
+
+  for (int i = 0; i < 6; ++i) {
+    const std::vector<double> goals = motors_[i]->goals();
+    ASSERT_EQ(goals.size(), before[i] + static_cast<size_t>(n)) << "axis " << i;
+    double prev_step = goals[before[i] - 1] - goals[before[i] - 2];
+    for (size_t k = before[i]; k < goals.size(); ++k) {
+      const double step = goals[k] - goals[k - 1];
+      EXPECT_GE(step * prev_step, 0.0) << "reversal on axis " << i;
+      EXPECT_LE(std::fabs(step - prev_step), 2.0 * 0.005 * 0.005 * (1 + 1e-9));
+      prev_step = step;
+    }
+    EXPECT_EQ(goals.back(), goals[goals.size() - 2]);  // last step at exactly 0
+    EXPECT_EQ(ip_->plan_states_[i].vel, 0.0);
+  }
+
+  // The arm takes the next command as usual, from where it stopped.
+  const double held = motors_[0]->position();
+  ip_->insertCmd(move({held + 0.1, 0.0, 0.0, 0.0, 0.0, 0.0}));
+  Capture cap2;
+  ASSERT_TRUE(runUntilIdle(1000));
+  EXPECT_EQ(count(cap2.text(), "plan and curpos arrives goal"), 1);
+  EXPECT_NEAR(motors_[0]->position(), held + 0.1, 1e-9);
+}
+
+TEST_F(InterpolatorTest, StopWhileIdleCancelsTheNextCommandAndHoldsTheArm) {
+  makeArm(6, false);
+  for (auto& m : motors_) m->setPosition(0.3);
+  ip_->stop();
+  passes(5);
+  EXPECT_EQ(ip_->stop_flag_, 1u);
+  for (auto& m : motors_) EXPECT_TRUE(m->goals().empty());
+
+  int deleted = 0;
+  auto* cmd = new CountedMotorIoCmd(&deleted);
+  cmd->setRobotPara(para_);
+  cmd->setEnable(true);
+  ip_->insertCmd(cmd);
+  Capture cap3;
+  ASSERT_TRUE(runUntilIdle(5));
+  EXPECT_EQ(count(cap3.text(), "It take 1 periods to stop.\n"), 1);
+  EXPECT_EQ(deleted, 1);
+  EXPECT_EQ(ip_->stop_flag_, 0u);
+  for (auto& m : motors_) {
+    EXPECT_EQ(m->calls(TestMotor::kSetEnable), 0);
+    EXPECT_EQ(m->goals(), std::vector<double>{0.3});  // held where it is
+  }
+}
+
+TEST_F(InterpolatorTest, FailedReadDelaysTheStopWithoutLosingAStep) {
+  makeArm(2, true, 1.0, 2.0);
+  ip_->insertCmd(move({2.0, 1.0}));
+  passes(300);
+  ip_->stop();
+  Capture cap4;
+  passes(10);
+  motors_[1]->setResult(TestMotor::kGetPosition, -1);
+  const size_t sent = motors_[0]->goals().size();
+  passes(2);
+  EXPECT_EQ(motors_[0]->goals().size(), sent);
+  motors_[1]->setResult(TestMotor::kGetPosition, 0);
+  ASSERT_TRUE(runUntilIdle(500));
+  const int n = stopPeriods(cap4.text());
+  EXPECT_EQ(motors_[0]->goals().size(), 300 + static_cast<size_t>(n));
+}
+
+TEST_F(InterpolatorTest, StopIsFiniteWithUnusableAccelerationOrVelocity) {
+  makeArm(2, true, 1.0, 0.0);  // max_acc 0: no time to rest can be derived
+  ip_->insertCmd(scripted([](int, double t) { return 0.004 + t * 0.8; }, 5.0));
+  passes(5);
+  ip_->plan_states_[1].vel = std::numeric_limits<double>::infinity();
+  ip_->stop();
+  Capture cap5;
+  ASSERT_TRUE(runUntilIdle(5));
+  EXPECT_EQ(count(cap5.text(), "It take 1 periods to stop.\n"), 1);
+  for (const AxisPlanState& s : ip_->plan_states_) EXPECT_EQ(s.vel, 0.0);
+}
+
+TEST_F(InterpolatorTest, CollisionStopsTheMoveUntilRecoverClearsIt) {
+  makeArm(2);
+  ip_->collision_result_ = 1;
+  ip_->abnormal_flag = true;
+  ip_->insertCmd(move({0.2, 0.2}));
+  ASSERT_TRUE(runUntilIdle(5));
+  EXPECT_TRUE(motors_[0]->goals().size() <= 1u);
+
+  ip_->setAbnormalFlag(false);
+  EXPECT_EQ(ip_->collision_result_, 0);
+  ip_->insertCmd(move({0.2, 0.2}));
+  Capture cap6;
+  ASSERT_TRUE(runUntilIdle(1000));
+  EXPECT_EQ(count(cap6.text(), "plan and curpos arrives goal"), 1);
+}
+
+}  // namespace
+}  // namespace interp_test

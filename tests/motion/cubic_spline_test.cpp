@@ -1,0 +1,109 @@
+// Cubic splines through timed points and the cubic joint planner.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "cubic_planner.h"
+#include "cubic_spline.h"
+
+namespace {
+
+double slope(const CubicSpline& s, double t, double side) {
+  const double h = 1e-6;
+  return side > 0 ? (s.eval(t + h) - s.eval(t)) / h : (s.eval(t) - s.eval(t - h)) / h;
+}
+
+// A clamped spline is the only C2 cubic through the knots with the given
+// end slopes: check it by those properties on random knots.
+TEST(CubicSplineShape, ClampedSplinesInterpolateSmoothly) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> gap(0.05, 2.0), val(-3, 3);
+  for (int n = 0; n < 50; ++n) {
+    const int count = 3 + n % 9;
+    std::vector<double> x(count), y(count);
+    double t = val(rng);
+    for (int i = 0; i < count; ++i) {
+      x[i] = t += gap(rng);
+      y[i] = val(rng);
+    }
+    const double d0 = val(rng), dn = val(rng);
+    CubicSpline s;
+    ASSERT_EQ(s.setPoints(x.data(), y.data(), count, kSplineClamped, d0, dn), 1);
+    for (int i = 0; i < count; ++i) EXPECT_NEAR(s.eval(x[i]), y[i], 1e-9);
+    EXPECT_NEAR(slope(s, x[0], +1), d0, 1e-3);
+    EXPECT_NEAR(slope(s, x[count - 1], -1), dn, 1e-3);
+    for (int i = 1; i + 1 < count; ++i)
+      EXPECT_NEAR(slope(s, x[i], -1), slope(s, x[i], +1), 1e-3) << "kink at knot " << i;
+  }
+}
+
+TEST(CubicSplineShape, SecondDerivativeEndsAreFixed) {
+  const double x[] = {0, 1, 2}, y[] = {0, 1, 0};
+  CubicSpline s;
+  ASSERT_EQ(s.setPoints(x, y, 3, kSplineSecondDerivative, 0.0, 0.0), 1);
+  EXPECT_EQ(s.secondDerivatives(), (std::vector<double>{0.0, -3.0, 0.0}));
+  const double lx[] = {0, 0.5, 2, 3}, ly[] = {1, 2, 5, 7};  // a straight line stays one
+  ASSERT_EQ(s.setPoints(lx, ly, 4, kSplineSecondDerivative, 0.0, 0.0), 1);
+  for (double t = 0; t <= 3; t += 0.1) EXPECT_NEAR(s.eval(t), 1 + 2 * t, 1e-12);
+}
+
+TEST(CubicSplineRefusal, BadKnotsLeaveSplineUnchanged) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double x[] = {0, 1, 2}, y[] = {0, 1, 0};
+  const double repeated[] = {0, 1, 1}, backwards[] = {0, 2, 1}, holey[] = {0, nan, 2};
+  CubicSpline s;
+  EXPECT_EQ(s.setPoints(x, y, 2, kSplineClamped, 0, 0), 0);
+  int finished = -1;
+  EXPECT_TRUE(std::isnan(s.evalEnd(&finished, 0.5))) << "an empty spline is no position";
+  ASSERT_EQ(s.setPoints(x, y, 3, kSplineClamped, 0, 0), 1);
+  EXPECT_EQ(s.setPoints(repeated, y, 3, kSplineClamped, 0, 0), 0);
+  EXPECT_EQ(s.setPoints(backwards, y, 3, kSplineClamped, 0, 0), 0);
+  EXPECT_EQ(s.setPoints(holey, y, 3, kSplineClamped, 0, 0), 0);
+  EXPECT_EQ(s.setPoints(x, holey, 3, kSplineClamped, 0, 0), 0);
+  EXPECT_EQ(s.setPoints(x, y, 3, 2, 0, 0), 0);
+  EXPECT_NEAR(s.eval(1.0), 1.0, 1e-12);
+}
+
+CubicPlannerInput points(std::vector<double> times, std::vector<double> positions) {
+  return CubicPlannerInput{std::move(positions), std::move(times)};
+}
+
+TEST(CubicPlannerRun, StartsAndEndsAtRestAndFinishesAfterLastTime) {
+  CubicPlanner p;
+  CubicPlannerInput in = points({0, 1, 2, 3}, {0.2, 1.0, -0.5, 0.4});
+  p.setInput(&in);
+  EXPECT_EQ(p.motionTime(), 3.0);
+  ASSERT_EQ(p.plan(), 0);
+  int finished = -1;
+  EXPECT_NEAR(p.position(&finished, 1e-4), 0.2, 1e-6);  // zero start velocity
+  EXPECT_NEAR(p.position(&finished, 3.0 - 1e-4), 0.4, 1e-6);
+  EXPECT_NEAR(p.position(&finished, 3.0), 0.4, 1e-12);
+  EXPECT_EQ(finished, 0);
+  EXPECT_EQ(p.position(&finished, 3.005), 0.4);
+  EXPECT_EQ(finished, 1);
+}
+
+TEST(CubicPlannerRun, RefusesPointsThatCannotMakeASpline) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const CubicPlannerInput bad[] = {
+      points({0, 1}, {0, 1}),                // too few
+      points({0, 1, 1, 2}, {0, 1, 2, 3}),    // repeated time
+      points({0, 1, 2, 3}, {0, nan, 2, 3}),  // not a number
+      points({0, 1, 2, 3}, {0, 1, 2}),       // sizes differ
+  };
+  for (const CubicPlannerInput& in : bad) {
+    CubicPlanner p;
+    CubicPlannerInput good = points({0, 1, 2}, {0, 1, 2});
+    p.setInput(&good);
+    ASSERT_EQ(p.plan(), 0);
+    p.setInput(&in);
+    EXPECT_EQ(p.plan(), -1);
+    int finished = -1;
+    EXPECT_TRUE(std::isnan(p.position(&finished, 0.5))) << "the old spline must not be sampled";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace server_test {
+
+using Ms = std::chrono::milliseconds;
+
+// A blocking TCP client on 127.0.0.1 for driving the servers byte by byte.
+class LoopbackClient {
+ public:
+  ~LoopbackClient() { close(); }
+
+  // Retries until the server listens; rcvbuf > 0 shrinks the receive buffer first.
+  bool connectTo(int port, Ms timeout = Ms(5000), int rcvbuf = 0) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      close();
+      fd_ = socket(AF_INET, SOCK_STREAM, 0);
+      if (rcvbuf > 0) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof(rcvbuf));
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      addr.sin_port = htons(static_cast<uint16_t>(port));
+      if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) return true;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(Ms(10));
+    }
+  }
+  bool sendBytes(const std::string& b) {
+    return send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
+  }
+  // Up to n bytes: fewer when the peer closes or the time-out passes.
+  std::string readBytes(size_t n, Ms timeout = Ms(5000)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string out;
+    char buf[4096];
+    while (out.size() < n) {
+      const auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
+      pollfd pfd{fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+      ssize_t got = recv(fd_, buf, std::min(sizeof(buf), n - out.size()), 0);
+      if (got <= 0) break;
+      out.append(buf, static_cast<size_t>(got));
+    }
+    return out;
+  }
+  bool readFrame(std::string* payload, Ms timeout = Ms(5000)) {
+    const std::string h = readBytes(4, timeout);
+    if (h.size() != 4) return false;
+    const auto* u = reinterpret_cast<const unsigned char*>(h.data());
+    const size_t len = (size_t{u[0]} << 24) | (size_t{u[1]} << 16) | (size_t{u[2]} << 8) | u[3];
+    *payload = readBytes(len, timeout);
+    return payload->size() == len;
+  }
+  // True when the server closes the connection in time (data is discarded).
+  bool waitForClose(Ms timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buf[4096];
+    for (;;) {
+      const auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
+      pollfd pfd{fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return false;
+      if (recv(fd_, buf, sizeof(buf), 0) <= 0) return true;
+    }
+  }
+  bool silentFor(Ms period) {
+    pollfd pfd{fd_, POLLIN, 0};
+    return poll(&pfd, 1, static_cast<int>(period.count())) == 0;
+  }
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+inline std::string headerOf(uint32_t len) {
+  const char h[4] = {static_cast<char>(len >> 24), static_cast<char>(len >> 16),
+                     static_cast<char>(len >> 8), static_cast<char>(len)};
+  return std::string(h, 4);
+}
+
+inline std::string frameOf(const std::string& payload) {
+  return headerOf(static_cast<uint32_t>(payload.size())) + payload;
+}
+
+inline std::string hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (!out.empty()) out += ' ';
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+inline int openDescriptorCount() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+}  // namespace server_test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "servo_sim/servo_bus_sim.h"
+
+namespace servo_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A simulated bus of family A servos 1..n on a pseudo-terminal; the code under
+// test opens its slave side like the real port.
+class SimBusTest : public ::testing::Test {
+ protected:
+  void startSim(int servos, servo_sim::SimOptions options = servo_sim::SimOptions()) {
+    sim_ = std::make_unique<servo_sim::ServoBusSim>(options);
+    for (int id = 1; id <= servos; ++id) sim_->addServo(static_cast<uint8_t>(id));
+    ASSERT_TRUE(sim_->start());
+  }
+
+  const char* device() const { return sim_->slavePath().c_str(); }
+
+  // Every frame logged so far, once at least `count` have arrived.
+  std::vector<servo_sim::Frame> frames(size_t count = 0) {
+    sim_->waitForFrames(count, std::chrono::seconds(2));
+    return sim_->frames();
+  }
+
+  void faults(uint8_t id, servo_sim::ServoFaults f) { sim_->setFaults(id, f); }
+
+  std::unique_ptr<servo_sim::ServoBusSim> sim_;
+};
+
+}  // namespace servo_test

@@ -1,0 +1,74 @@
+#include "bus_client.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace sim_test {
+
+BusClient::~BusClient() { close(); }
+
+bool BusClient::open(const std::string& path) {
+  close();
+  fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd_ < 0) return false;
+  termios tio{};
+  tcgetattr(fd_, &tio);
+  cfmakeraw(&tio);
+  cfsetispeed(&tio, B1000000);
+  cfsetospeed(&tio, B1000000);
+  return tcsetattr(fd_, TCSANOW, &tio) == 0;
+}
+
+void BusClient::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool BusClient::send(const Bytes& bytes) {
+  return fd_ >= 0 && ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+Bytes BusClient::receive(size_t count, std::chrono::milliseconds timeout) {
+  Bytes out;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  uint8_t buf[512];
+  while (out.size() < count) {
+    using std::chrono::milliseconds;
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd pfd{fd_, POLLIN, 0};
+    if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+    if (!(pfd.revents & POLLIN)) break;  // hang-up or error
+    const ssize_t n = ::read(fd_, buf, std::min(sizeof(buf), count - out.size()));
+    if (n <= 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  return out;
+}
+
+Bytes BusClient::transact(const Bytes& frame, size_t count, std::chrono::milliseconds timeout) {
+  flush();
+  if (!send(frame)) return {};
+  return receive(count, timeout);
+}
+
+void BusClient::flush() {
+  if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
+}
+
+SimBusFixture::SimBusFixture(servo_sim::SimOptions options, int servos) : sim(std::move(options)) {
+  for (int id = 1; id <= servos; ++id) sim.addServo(static_cast<uint8_t>(id));
+  ok_ = sim.start() && client.open(sim.slavePath());
+}
+
+Bytes frame(uint8_t id, uint8_t instruction, const Bytes& params) {
+  return servo_sim::makeInstructionFrame(id, instruction, params);
+}
+
+Bytes statusReply(uint8_t id, uint8_t error, const Bytes& params) {
+  return servo_sim::makeStatusReply(id, error, params.data(), params.size());
+}
+
+}  // namespace sim_test

@@ -1,0 +1,148 @@
+#include "test_motor.h"
+
+#include <cmath>
+
+TestMotor::TestMotor(double position, bool enabled) : position_(position), enabled_(enabled) {}
+
+int TestMotor::enter(Op op) {
+  ++calls_[op];
+  return results_[op];
+}
+
+int TestMotor::init() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return enter(kInit);
+}
+
+int TestMotor::setMotorPosition(double position) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int rc = enter(kSetPosition);
+  if (rc != 0) return rc;
+  goals_.push_back(position);
+  double move = position - position_;
+  if (max_step_ > 0.0 && std::fabs(move) > max_step_) move = std::copysign(max_step_, move);
+  position_ += move;
+  velocity_ = period_ > 0.0 ? move / period_ : 0.0;
+  return 0;
+}
+
+int TestMotor::getMotorPosition(double* position) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int rc = enter(kGetPosition);
+  if (rc == 0 && position != nullptr) *position = position_;
+  return rc;
+}
+
+int TestMotor::setEnableStatus(bool enable) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int rc = enter(kSetEnable);
+  if (rc == 0 && !ignore_enable_) enabled_ = enable;
+  return rc;
+}
+
+int TestMotor::getEnableStatus(bool* enabled) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int rc = enter(kGetEnable);
+  if (rc == 0 && enabled != nullptr) *enabled = enabled_;
+  return rc;
+}
+
+int TestMotor::seHome(uint32_t timeout_s) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  last_home_timeout_ = timeout_s;
+  int rc = enter(kHome);
+  if (rc == 0) {
+    position_ = 0.0;
+    velocity_ = 0.0;
+  }
+  return rc;
+}
+
+int TestMotor::getTorque(double* torque) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int rc = enter(kGetTorque);
+  if (rc == 0 && torque != nullptr) *torque = torque_;
+  return rc;
+}
+
+int TestMotor::getVelocity(double* velocity) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int rc = enter(kGetVelocity);
+  if (rc == 0 && velocity != nullptr) *velocity = velocity_;
+  return rc;
+}
+
+void TestMotor::setResult(Op op, int rc) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  results_[op] = rc;
+}
+
+void TestMotor::setIgnoreEnable(bool ignore) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ignore_enable_ = ignore;
+}
+
+void TestMotor::setMaxStep(double step) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  max_step_ = step;
+}
+
+void TestMotor::setPeriod(double period_s) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  period_ = period_s;
+}
+
+void TestMotor::setPosition(double position) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  position_ = position;
+}
+
+void TestMotor::setVelocity(double velocity) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  velocity_ = velocity;
+}
+
+void TestMotor::setTorque(double torque) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  torque_ = torque;
+}
+
+void TestMotor::setEnabled(bool enabled) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  enabled_ = enabled;
+}
+
+int TestMotor::calls(Op op) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_[op];
+}
+
+double TestMotor::position() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return position_;
+}
+
+double TestMotor::velocity() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return velocity_;
+}
+
+bool TestMotor::enabled() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return enabled_;
+}
+
+uint32_t TestMotor::lastHomeTimeout() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_home_timeout_;
+}
+
+std::vector<double> TestMotor::goals() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return goals_;
+}
+
+void TestMotor::clearGoals() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  goals_.clear();
+}

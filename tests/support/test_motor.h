@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "ctrl_motor_interface.h"
+
+// A simulated joint motor for tests. It moves to each goal it is sent (at
+// most max_step per command when a step is set), reports the velocity of
+// its last move over `period`, and can be told to fail any operation, to
+// refuse or ignore enable, and to answer reads with preset values. Every
+// operation is counted. Safe to drive from one thread and inspect from another.
+class TestMotor : public CtrlMotorInterface {
+ public:
+  enum Op {
+    kInit,
+    kSetPosition,
+    kGetPosition,
+    kSetEnable,
+    kGetEnable,
+    kHome,
+    kGetTorque,
+    kGetVelocity,
+    kOpCount
+  };
+
+  explicit TestMotor(double position = 0.0, bool enabled = false);
+
+  int init() override;
+  int setMotorPosition(double position) override;
+  int getMotorPosition(double* position) override;
+  int setEnableStatus(bool enable) override;
+  int getEnableStatus(bool* enabled) override;
+  int seHome(uint32_t timeout_s) override;
+  int getTorque(double* torque) override;
+  int getVelocity(double* velocity) override;
+
+  // Result of an operation from now on (0 restores success). A failing
+  // operation changes nothing and leaves its output untouched.
+  void setResult(Op op, int rc);
+  // Enable commands succeed but the state does not change.
+  void setIgnoreEnable(bool ignore);
+  // Largest move per position command; 0 moves straight to the goal.
+  void setMaxStep(double step);
+  void setPeriod(double period_s);
+  void setPosition(double position);
+  void setVelocity(double velocity);
+  void setTorque(double torque);
+  void setEnabled(bool enabled);
+
+  int calls(Op op) const;
+  double position() const;
+  double velocity() const;
+  bool enabled() const;
+  uint32_t lastHomeTimeout() const;
+  // Every goal accepted by setMotorPosition, in order.
+  std::vector<double> goals() const;
+  void clearGoals();
+
+ private:
+  // Counts the call and returns the preset result.
+  int enter(Op op);
+
+  mutable std::mutex mutex_;
+  int results_[kOpCount] = {};
+  int calls_[kOpCount] = {};
+  double position_ = 0.0;
+  double velocity_ = 0.0;
+  double torque_ = 0.0;
+  double max_step_ = 0.0;
+  double period_ = 0.005;
+  bool enabled_ = false;
+  bool ignore_enable_ = false;
+  uint32_t last_home_timeout_ = 0;
+  std::vector<double> goals_;
+};
