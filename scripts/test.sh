@@ -3,7 +3,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
+build=build
 jobs=$(nproc)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$jobs"
-ctest --test-dir build -j"$jobs" --output-on-failure
+# The end-to-end tests serve the controller's servo port from a simulated bus,
+# so the test build takes its port path inside the build folder.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSERVO_BUS_DEVICE="$PWD/$build/servoBus"
+cmake --build "$build" -j"$jobs"
+ctest --test-dir "$build" -j"$jobs" --output-on-failure

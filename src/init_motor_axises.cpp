@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "bus_servo_motor.h"
 #include "virtual_motor.h"
 
 namespace {
@@ -24,7 +25,7 @@ RobotPara initMotorAxises() {
   for (int32_t i = 0; i < para.axis_num; ++i) {
     AxisPara& axis = para.axis_paras[i];
     const uint32_t servo_id = static_cast<uint32_t>(i + 1);
-    axis.motor = new VirtualMotor(static_cast<int>(servo_id), kReverseFlags[i]);
+    axis.motor = new busServoMotor(servo_id, kReverseFlags[i]);
     axis.max_acc = kAxisMaxAcc;
     axis.ratio = kAxisRatio;
     // Axis 2's limit is a joint value; the others are motor values.

@@ -50,7 +50,7 @@ bool DriverCallServer::HandleConnection(int* client_fd) {
       continue;
     }
     if (st == wire_frame::ReadStatus::kCut) {
-      // Part of a header and then nothing: the stream can no longer be framed.
+      // Some header bytes and then nothing: the stream can no longer be framed.
       logDisconnect();
       CloseClient(client_fd);
       return false;

@@ -91,7 +91,7 @@ void DriverStreamServer::SendState() {
     if (client_fd_ < 0) return;
     if (!Send(client_fd_, frame.data(), static_cast<int>(frame.size()))) {
       fputs("Failed to send serialized data.\n", stderr);
-      // Part of the frame may be out: no further frame may follow it.
+      // Some of the frame may be out: no further frame may follow it.
       shutdown(client_fd_, SHUT_RDWR);
       return;
     }

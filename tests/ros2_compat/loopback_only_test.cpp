@@ -1,0 +1,77 @@
+// DDS traffic of the layer stays on this machine unless configured otherwise.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "rclcpp/rclcpp.hpp"
+#include "ros_domain.h"
+#include "std_msgs/msg/bool.hpp"
+
+namespace {
+
+std::set<std::string> ownSocketInodes() {
+  std::set<std::string> inodes;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return inodes;
+  while (dirent* entry = readdir(dir)) {
+    char target[256];
+    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    const std::string link(target, static_cast<size_t>(n));
+    if (link.rfind("socket:[", 0) == 0) inodes.insert(link.substr(8, link.size() - 9));
+  }
+  closedir(dir);
+  return inodes;
+}
+
+// Local addresses (hex, as the kernel lists them) of this process's sockets in a /proc/net table.
+std::vector<std::string> ownLocalAddresses(const std::string& table) {
+  const auto inodes = ownSocketInodes();
+  std::vector<std::string> addresses;
+  std::ifstream in(table);
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (inodes.count(inode) != 0) addresses.push_back(local.substr(0, local.find(':')));
+  }
+  return addresses;
+}
+
+TEST(LoopbackOnly, DdsSocketsBindOnlyToLoopbackOrAnyForReceiving) {
+  ASSERT_GE(arm_test::reserveRosDomainId(), 0);
+  unsetenv("CYCLONEDDS_URI");
+  unsetenv("ROS_LOCALHOST_ONLY");
+  rclcpp::init(0, nullptr);
+  auto node = std::make_shared<rclcpp::Node>("loopback_node");
+  auto pub = node->create_publisher<std_msgs::msg::Bool>("motor_state", 10);
+  pub->publish(std_msgs::msg::Bool());
+
+  const auto v4 = ownLocalAddresses("/proc/self/net/udp");
+  ASSERT_FALSE(v4.empty());
+  bool sends_from_loopback = false;
+  for (const auto& addr : v4) {
+    // 0100007F is 127.0.0.1; unbound receive sockets show 00000000.
+    EXPECT_TRUE(addr == "0100007F" || addr == "00000000") << addr;
+    sends_from_loopback = sends_from_loopback || addr == "0100007F";
+  }
+  // The transmit socket is tied to loopback, so nothing can leave the host.
+  EXPECT_TRUE(sends_from_loopback);
+  EXPECT_TRUE(ownLocalAddresses("/proc/self/net/udp6").empty());
+
+  pub.reset();
+  node.reset();
+  rclcpp::shutdown();
+}
+
+}  // namespace
