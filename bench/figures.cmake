@@ -1,0 +1,5 @@
+# Whole-process figures of arm_controller: helpers driven by process_figures.sh.
+add_executable(figures_stream_client ${CMAKE_CURRENT_LIST_DIR}/figures_stream_client.cpp)
+target_link_libraries(figures_stream_client PRIVATE arm_core)
+add_executable(figures_mover ${CMAKE_CURRENT_LIST_DIR}/figures_mover.cpp)
+target_link_libraries(figures_mover PRIVATE arm_core)

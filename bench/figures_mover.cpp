@@ -1,0 +1,189 @@
+// Keeps the arm moving for a long process measurement: waits for
+// "robot_cmd_processor", switches the servos on, then publishes movj back and
+// forth between +A and -A on every joint and checks after each period that
+// the arm got there.
+//
+// Usage: figures_mover [--seconds S] [--period-ms P] [--amplitude RAD] [--scale K]
+// The DDS domain comes from ROS_DOMAIN_ID. Prints a progress line a minute.
+// Exit 0 when every move arrived, 1 when one did not, 2 when the node never
+// showed up or never reported its servos on.
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "rclcpp/rclcpp.hpp"
+#include "sensor_msgs/msg/joint_state.hpp"
+#include "std_msgs/msg/bool.hpp"
+#include "std_msgs/msg/float64_multi_array.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kJoints = 6;
+// Feedback is quantised to 0.088 degrees per step; a few steps is "there".
+constexpr double kArrivedTolerance = 0.02;
+
+struct Options {
+  double seconds = 600;
+  long period_ms = 2500;
+  double amplitude = 0.2;
+  double scale = 0.5;
+};
+
+bool parseDouble(const char* text, double min, double max, double* out) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text, &end);
+  if (errno != 0 || end == text || *end != '\0' || !(v >= min && v <= max)) return false;
+  *out = v;
+  return true;
+}
+
+class Mover : public rclcpp::Node {
+ public:
+  Mover() : rclcpp::Node("figures_mover") {
+    movj_ = create_publisher<std_msgs::msg::Float64MultiArray>("movj_topic", rclcpp::QoS(10));
+    serve_ = create_publisher<std_msgs::msg::Bool>("serve_on_topic", rclcpp::QoS(1));
+    joint_sub_ = create_subscription<sensor_msgs::msg::JointState>(
+        "A_arm_joint_pos_topic", rclcpp::QoS(10), [this](const sensor_msgs::msg::JointState& m) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          joints_ = m.position;
+          joint_seen_ = true;
+        });
+    enable_sub_ = create_subscription<std_msgs::msg::Bool>(
+        "A_arm_motor_enable_topic", rclcpp::QoS(10),
+        [this](const std_msgs::msg::Bool& m) { enabled_ = m.data; });
+  }
+
+  bool waitForNode(std::chrono::seconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (joint_seen_) return true;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+  bool serveOn(std::chrono::seconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+      std_msgs::msg::Bool on;
+      on.data = true;
+      serve_->publish(on);
+      for (int i = 0; i < 100 && !enabled_; ++i) std::this_thread::sleep_for(10ms);
+      if (enabled_) return true;
+    }
+    return false;
+  }
+
+  void movj(double target, double scale) {
+    std_msgs::msg::Float64MultiArray msg;
+    msg.data.assign(kJoints, target);
+    msg.data.push_back(scale);
+    movj_->publish(msg);
+  }
+
+  // Largest distance of any joint from target, or infinity without a reading.
+  double distance(double target) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (joints_.size() != static_cast<size_t>(kJoints)) return INFINITY;
+    double worst = 0.0;
+    for (double j : joints_) worst = std::max(worst, std::fabs(j - target));
+    return worst;
+  }
+
+ private:
+  rclcpp::Publisher<std_msgs::msg::Float64MultiArray>::SharedPtr movj_;
+  rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr serve_;
+  rclcpp::Subscription<sensor_msgs::msg::JointState>::SharedPtr joint_sub_;
+  rclcpp::Subscription<std_msgs::msg::Bool>::SharedPtr enable_sub_;
+  std::mutex mutex_;
+  std::vector<double> joints_;
+  bool joint_seen_ = false;
+  std::atomic<bool> enabled_{false};
+};
+
+int runMoves(Mover& mover, const Options& o) {
+  if (!mover.waitForNode(30s)) {
+    std::fprintf(stderr, "figures_mover: robot_cmd_processor never published its joints\n");
+    return 2;
+  }
+  std::this_thread::sleep_for(500ms);  // let the node's readers match our writers
+  if (!mover.serveOn(10s)) {
+    std::fprintf(stderr, "figures_mover: servos never reported on\n");
+    return 2;
+  }
+  std::printf("figures_mover: servos on, moving for %.0f s\n", o.seconds);
+  std::fflush(stdout);
+
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::duration<double>(o.seconds);
+  long moves = 0, arrived = 0, next_report_min = 1;
+  double worst_miss = 0.0;
+  double target = o.amplitude;
+  while (rclcpp::ok() && Clock::now() < end) {
+    mover.movj(target, o.scale);
+    ++moves;
+    std::this_thread::sleep_for(std::chrono::milliseconds(o.period_ms));
+    const double d = mover.distance(target);
+    if (d <= kArrivedTolerance) {
+      ++arrived;
+    } else {
+      worst_miss = std::max(worst_miss, d);
+    }
+    target = -target;
+    const double elapsed_min = std::chrono::duration<double>(Clock::now() - start).count() / 60.0;
+    if (elapsed_min >= static_cast<double>(next_report_min)) {
+      std::printf("figures_mover: minute %ld moves=%ld arrived=%ld\n", next_report_min, moves, arrived);
+      std::fflush(stdout);
+      ++next_report_min;
+    }
+  }
+  std::printf("figures_mover: moves=%ld arrived=%ld worst_miss_rad=%.4f\n", moves, arrived, worst_miss);
+  return arrived == moves ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool v = i + 1 < argc;
+    double period = 0;
+    if (arg == "--seconds" && v && parseDouble(argv[i + 1], 1, 86400, &o.seconds)) {
+      ++i;
+    } else if (arg == "--period-ms" && v && parseDouble(argv[i + 1], 100, 60000, &period)) {
+      o.period_ms = static_cast<long>(period);
+      ++i;
+    } else if (arg == "--amplitude" && v && parseDouble(argv[i + 1], 0.001, 3.0, &o.amplitude)) {
+      ++i;
+    } else if (arg == "--scale" && v && parseDouble(argv[i + 1], 0.01, 1.0, &o.scale)) {
+      ++i;
+    } else {
+      std::fprintf(stderr, "usage: %s [--seconds S] [--period-ms P] [--amplitude RAD] [--scale K]\n", argv[0]);
+      return 2;
+    }
+  }
+  const char* init_argv[] = {"figures_mover"};
+  rclcpp::init(1, init_argv);
+  auto mover = std::make_shared<Mover>();
+  std::thread spinner([mover] { rclcpp::spin(mover); });
+  const int rc = runMoves(*mover, o);
+  rclcpp::shutdown();
+  spinner.join();
+  return rc;
+}
