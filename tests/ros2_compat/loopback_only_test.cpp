@@ -48,6 +48,33 @@ std::vector<std::string> ownLocalAddresses(const std::string& table) {
   return addresses;
 }
 
+// First: a domain this process configured itself would outlive the test.
+TEST(LoopbackOnly, CycloneConfigurationFromTheEnvironmentIsHonoured) {
+  ASSERT_GE(arm_test::reserveRosDomainId(), 0);
+  char dir[] = "/tmp/ros2_compat_uri_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string trace = std::string(dir) + "/trace.log";
+  // Still loopback only; the trace file shows whose configuration was used.
+  const std::string config =
+      "<CycloneDDS><Domain id=\"any\">"
+      "<General><Interfaces><NetworkInterface address=\"127.0.0.1\"/></Interfaces>"
+      "<AllowMulticast>false</AllowMulticast></General>"
+      "<Discovery><ParticipantIndex>auto</ParticipantIndex>"
+      "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>"
+      "<Tracing><Verbosity>config</Verbosity><OutputFile>" + trace + "</OutputFile></Tracing>"
+      "</Domain></CycloneDDS>";
+  setenv("CYCLONEDDS_URI", config.c_str(), 1);
+  rclcpp::init(0, nullptr);
+  EXPECT_TRUE(rclcpp::ok());
+  rclcpp::shutdown();
+  unsetenv("CYCLONEDDS_URI");
+
+  std::ifstream in(trace);
+  EXPECT_TRUE(in.good()) << "no trace at " << trace;
+  unlink(trace.c_str());
+  rmdir(dir);
+}
+
 TEST(LoopbackOnly, DdsSocketsBindOnlyToLoopbackOrAnyForReceiving) {
   ASSERT_GE(arm_test::reserveRosDomainId(), 0);
   unsetenv("CYCLONEDDS_URI");
