@@ -12,7 +12,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARM_BUILD_TESTS=OFF -
 cmake --build "$build" -j"$(nproc)" --target arm_controller servo_bus_sim
 
 # Its own session: the terminal's Ctrl-C is for the controller.
-setsid "$build/sim/servo_bus_sim" --link "$device" --servos 6 --wire-time &
+setsid "$build/sim/servo_bus_sim" --link "$device" --servos 6 &
 sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [[ -e "$device" ]] && break; sleep 0.05; done
