@@ -7,6 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "bus_servo_motor.h"
+#include "servo_bus_thread.h"
+#include "servo_family_a.h"
 #include "servo_sim/servo_bus_sim.h"
 
 namespace servo_test {
@@ -17,8 +20,8 @@ using Bytes = std::vector<uint8_t>;
 // test opens its slave side like the real port.
 class SimBusTest : public ::testing::Test {
  protected:
-  void startSim(int servos, servo_sim::SimOptions options = servo_sim::SimOptions()) {
-    sim_ = std::make_unique<servo_sim::ServoBusSim>(options);
+  void startSim(int servos) {
+    sim_ = std::make_unique<servo_sim::ServoBusSim>();
     for (int id = 1; id <= servos; ++id) sim_->addServo(static_cast<uint8_t>(id));
     ASSERT_TRUE(sim_->start());
   }
@@ -32,8 +35,47 @@ class SimBusTest : public ::testing::Test {
   }
 
   void faults(uint8_t id, servo_sim::ServoFaults f) { sim_->setFaults(id, f); }
+  void silence(uint8_t id) {
+    servo_sim::ServoFaults f;
+    f.silent = true;
+    sim_->setFaults(id, f);
+  }
 
   std::unique_ptr<servo_sim::ServoBusSim> sim_;
+};
+
+// A family A port opened on a simulated bus of three servos.
+class SimPortTest : public SimBusTest {
+ protected:
+  void SetUp() override {
+    startSim(3);
+    ASSERT_TRUE(port_.openPort(1000000, device()));
+  }
+  ServoFamilyA port_;
+};
+
+// A bus thread of its own on the simulated bus, serving motors made by motor().
+class SimBusMotorTest : public SimBusTest {
+ protected:
+  void startBus(int servos, servo::ServoBusThread::Worker worker) {
+    startSim(servos);
+    bus_ = std::make_unique<servo::ServoBusThread>(device(), worker);
+  }
+
+  busServoMotor& motor(uint32_t id, uint8_t reverse = 0) {
+    motors_.push_back(std::make_unique<busServoMotor>(id, reverse, bus_.get()));
+    motors_.back()->init();
+    return *motors_.back();
+  }
+
+  // The torque state as read back, or -1 while the servo is offline.
+  static int enableState(busServoMotor& m) {
+    bool on = false;
+    return m.getEnableStatus(&on) == kMotorOk ? on : -1;
+  }
+
+  std::vector<std::unique_ptr<busServoMotor>> motors_;
+  std::unique_ptr<servo::ServoBusThread> bus_;  // destroyed before the motors it serves
 };
 
 }  // namespace servo_test
