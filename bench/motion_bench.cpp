@@ -23,6 +23,8 @@
 #include "arm_kinematics.h"
 #include "arm_model.h"
 
+using arm_test::makeArmKinematics;
+
 namespace {
 std::atomic<long> g_allocations{0};
 }  // namespace

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "arm_dh_columns.h"
 #include "arm_kinematics.h"
 #include "driver_call_server.h"
 #include "driver_stream_server.h"
@@ -42,17 +43,11 @@ int main(int argc, char** argv) {
 
   RobotPara robot_para = initMotorAxises();
 
-  const float kPi = 3.1415927f;
-  const float kHalfPi = 1.5707964f;
-  const float kShoulderOffset = -1.44635403f;
-  const std::vector<float> theta_offset = {0.0f, kShoulderOffset, kShoulderOffset, 0.0f, 0.0f, 0.0f};
-  const std::vector<float> alpha = {0.0f, -kHalfPi, kPi, -kHalfPi, kHalfPi, -kHalfPi};
-  const std::vector<float> a = {0.0f, 0.0f, 400.0f, -50.0f, 0.0f, 0.0f};
-  const std::vector<float> d = {328.0f, 0.0f, 0.0f, 400.0f, -136.0f, 103.5f};
+  const ArmDhColumns dh = armDhColumns();
   printManipulatorTransform();
 
   // Both live for the whole process; the threads below keep using them.
-  ArmKinematics* kinematics = new ArmKinematics(theta_offset, alpha, a, d);
+  ArmKinematics* kinematics = new ArmKinematics(dh.theta_offset, dh.alpha, dh.a, dh.d);
   Interpolator* interpolator = new Interpolator(robot_para, kinematics);
 
   std::cout << "主线程threadid:" << std::this_thread::get_id() << std::endl;

@@ -3,16 +3,19 @@
 namespace interp_test {
 namespace {
 
+// Each waiting pass prints its count once, 0 to last, and no more.
+void expectWaitLines(const std::string& out, int last) {
+  for (int i = 0; i <= last; ++i)
+    ASSERT_EQ(countOf(out, "wait_peroid_num=" + std::to_string(i) + ";\n"), 1) << i;
+  EXPECT_EQ(countOf(out, "wait_peroid_num=" + std::to_string(last + 1) + ";"), 0);
+}
+
 TEST_F(InterpolatorTest, EnableIsSentOnSixPassesThenConfirmed) {
   makeArm(6, /*enabled=*/false);
   ip_->insertCmd(ioCmd(kMotorIoEnable, true));
-  Capture cap1;
+  Capture cap;
   ASSERT_TRUE(runUntilIdle(20));
-  const std::string out = cap1.text();
-  for (int i = 0; i <= 6; ++i) {
-    EXPECT_EQ(count(out, "wait_peroid_num=" + std::to_string(i) + ";\n"), 1) << i;
-  }
-  EXPECT_EQ(count(out, "wait_peroid_num=7;"), 0);
+  expectWaitLines(cap.text(), 6);
   for (auto& m : motors_) {
     EXPECT_EQ(m->calls(TestMotor::kSetEnable), 6);
     EXPECT_TRUE(m->enabled());
@@ -27,40 +30,33 @@ TEST_F(InterpolatorTest, UnconfirmedEnableTimesOutAtPass101) {
   makeArm(6, false);
   motors_[3]->setIgnoreEnable(true);
   ip_->insertCmd(ioCmd(kMotorIoEnable, true));
-  Capture cap2;
+  Capture cap;
   ASSERT_TRUE(runUntilIdle(200));
-  const std::string out = cap2.text();
-  for (int i = 0; i <= 100; ++i) {
-    ASSERT_EQ(count(out, "wait_peroid_num=" + std::to_string(i) + ";\n"), 1) << i;
-  }
-  EXPECT_EQ(count(out, "wait_peroid_num=101;"), 0);
-  EXPECT_EQ(count(out, " enable or disable cmd time out error!!!,wait_peroid_num=101\n"), 1);
-  EXPECT_EQ(motors_[0]->calls(TestMotor::kSetEnable), 6);
+  const std::string out = cap.text();
+  expectWaitLines(out, 100);
+  EXPECT_EQ(countOf(out, " enable or disable cmd time out error!!!,wait_peroid_num=101\n"), 1);
   EXPECT_EQ(motors_[3]->calls(TestMotor::kSetEnable), 6);
 }
 
-TEST_F(InterpolatorTest, HomeIsRefusedWhileEnabled) {
+TEST_F(InterpolatorTest, HomeOnlyWhileDisabledAndReportsFailure) {
   makeArm(6, /*enabled=*/true);
   ip_->insertCmd(ioCmd(kMotorIoHome));
-  Capture cap3;
+  Capture refused;
   ASSERT_TRUE(runUntilIdle(2));
-  EXPECT_EQ(count(cap3.text(), "when set home, enable is ON error!"), 1);
+  EXPECT_EQ(countOf(refused.text(), "when set home, enable is ON error!"), 1);
   for (auto& m : motors_) EXPECT_EQ(m->calls(TestMotor::kHome), 0);
-}
 
-TEST_F(InterpolatorTest, HomeWhileDisabledHomesEveryAxisOrReportsFailure) {
   makeArm(6, false);
   ip_->insertCmd(ioCmd(kMotorIoHome));
-  Capture cap4;
+  Capture homed;
   ASSERT_TRUE(runUntilIdle(2));
-  EXPECT_EQ(count(cap4.text(), "set home success!"), 1);
   for (auto& m : motors_) EXPECT_EQ(m->lastHomeTimeout(), 3000u);
-
   motors_[2]->setResult(TestMotor::kHome, kMotorHomeTimeout);
   ip_->insertCmd(ioCmd(kMotorIoHome));
-  Capture cap5;
   ASSERT_TRUE(runUntilIdle(2));
-  EXPECT_EQ(count(cap5.text(), "set home failed!"), 1);
+  const std::string out = homed.text();
+  EXPECT_EQ(countOf(out, "set home success!"), 1);
+  EXPECT_EQ(countOf(out, "set home failed!"), 1);
 }
 
 }  // namespace

@@ -13,6 +13,12 @@ float maxChange(const std::vector<double>& current, const JointVec5f& q) {
   return m;
 }
 
+bool withinLimits(const JointVec5f& q) {
+  for (int j = 0; j < 5; ++j)
+    if (!(std::fabs(q[j]) <= 3.1415927f)) return false;
+  return true;
+}
+
 // Over many reachable poses and start joints, the choice is always a solution
 // within the limits with the smallest largest joint change, or the current
 // joints when no solution is within the limits.
@@ -22,48 +28,39 @@ TEST_F(InterpolatorTest, ChosenSolutionIsWithinLimitsAndNearest) {
   ip_->kinematics_ = &arm5;
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> joint(-3.0, 3.0);
-  int checked_first_invalid = 0;
+  int first_invalid = 0;
   Capture quiet;
-  for (double x : {-300.0, 250.0, 420.0}) {
-    for (double z : {-80.0, 230.0}) {
-      for (double pitch : {-1.2, 0.3, 1.4}) {
-        for (double yaw : {-2.5, 0.0, 2.0}) {
-          for (double roll : {0.4, 2.8}) {
-            const std::vector<double> target = {x, 60.0, z, roll, pitch, yaw};
-            IkSolutions sols;
-            arm5.inverse(Pose6D(x, 60, z, roll, pitch, yaw), sols);
+  for (double x : {-300.0, 250.0, 420.0})
+    for (double z : {-80.0, 230.0})
+      for (double pitch : {-1.2, 0.3, 1.4})
+        for (double yaw : {-2.5, 0.0, 2.0})
+          for (double roll : {0.4, 2.8})
             for (double far : {0.0, 1e4}) {
+              IkSolutions sols;
+              arm5.inverse(Pose6D(x, 60, z, roll, pitch, yaw), sols);
               std::vector<double> current;
               for (int j = 0; j < 5; ++j) current.push_back(far + joint(rng));
-              const std::vector<double> chosen = ip_->chooseIkSolution(target, current);
+              const std::vector<double> chosen =
+                  ip_->chooseIkSolution({x, 60.0, z, roll, pitch, yaw}, current);
               float best = INFINITY;
-              bool first_invalid = false;
-              for (int s = 0; s < sols.num_sols; ++s) {
-                bool valid = true;
-                for (int j = 0; j < 5; ++j)
-                  valid = valid && std::fabs(sols.q_sols[s][j]) <= 3.1415927f;
-                first_invalid = first_invalid || (s == 0 && !valid);
-                if (valid) best = std::min(best, maxChange(current, sols.q_sols[s]));
-              }
+              for (int s = 0; s < sols.num_sols; ++s)
+                if (withinLimits(sols.q_sols[s])) best = std::min(best, maxChange(current, sols.q_sols[s]));
               if (std::isinf(best)) {
                 EXPECT_EQ(chosen, current);
                 continue;
               }
-              checked_first_invalid += first_invalid ? 1 : 0;
+              first_invalid += withinLimits(sols.q_sols[0]) ? 0 : 1;
               ASSERT_EQ(chosen.size(), 5u);
-              for (double v : chosen) EXPECT_LE(std::fabs(v), 3.1415927f);
               JointVec5f q;
-              for (int j = 0; j < 5; ++j) q[j] = static_cast<float>(chosen[j]);
+              for (int j = 0; j < 5; ++j) {
+                EXPECT_LE(std::fabs(chosen[j]), 3.1415927f);
+                q[j] = static_cast<float>(chosen[j]);
+              }
               if (far == 0.0) {
                 EXPECT_EQ(maxChange(current, q), best);
               }
             }
-          }
-        }
-      }
-    }
-  }
-  EXPECT_GT(checked_first_invalid, 0);  // poses whose first solution is out of range
+  EXPECT_GT(first_invalid, 0);  // poses whose first solution is out of range
 }
 
 TEST_F(InterpolatorTest, ShortInputsAreAnsweredWithTheCurrentJoints) {
@@ -71,8 +68,7 @@ TEST_F(InterpolatorTest, ShortInputsAreAnsweredWithTheCurrentJoints) {
   const std::vector<double> current = {0.1, 0.2, 0.3, 0.4};
   Capture quiet;
   EXPECT_EQ(ip_->chooseIkSolution({400, 0, 100, 0, 0, 0}, current), current);
-  EXPECT_EQ(ip_->chooseIkSolution({400, 0, 100}, {0, 0, 0, 0, 0}),
-            (std::vector<double>{0, 0, 0, 0, 0}));
+  EXPECT_EQ(ip_->chooseIkSolution({400, 0, 100}, {0, 0, 0, 0, 0}), (std::vector<double>{0, 0, 0, 0, 0}));
 }
 
 }  // namespace

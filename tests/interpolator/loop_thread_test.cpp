@@ -29,9 +29,8 @@ TEST_F(InterpolatorTest, ProducersAndReadersRunBesideTheLoop) {
       std::this_thread::sleep_for(1ms);
     }
   });
-  auto waitIdle = [this](std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
+  auto waitIdle = [this] {
+    for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;) {
       if (queued() == 0) return true;
       std::this_thread::sleep_for(5ms);
     }
@@ -39,16 +38,16 @@ TEST_F(InterpolatorTest, ProducersAndReadersRunBesideTheLoop) {
   };
 
   ip_->insertCmd(ioCmd(kMotorIoEnable, true));
-  ASSERT_TRUE(waitIdle(5s));
+  ASSERT_TRUE(waitIdle());
   ip_->setGripSignal(true);
   ip_->insertCmd(move({0.3, 0.2, 0.1, 0.0, -0.1, -0.2}));
-  ASSERT_TRUE(waitIdle(10s));
+  ASSERT_TRUE(waitIdle());
   EXPECT_NEAR(motors_[0]->position(), 0.3, 1e-9);
 
   ip_->insertCmd(move({1.5, 0.0, 0.0, 0.0, 0.0, 0.0}));
   std::this_thread::sleep_for(200ms);
   ip_->stop();
-  ASSERT_TRUE(waitIdle(10s));
+  ASSERT_TRUE(waitIdle());
   EXPECT_LT(motors_[0]->position(), 1.5);
   EXPECT_EQ(ip_->stop_flag_, 0u);
 
@@ -67,7 +66,7 @@ TEST_F(InterpolatorTest, StateFlagsReachASubscriberInAnotherProcess) {
     virtual_motors.push_back(std::make_unique<VirtualMotor>());
     para_.axis_paras[i].motor = virtual_motors.back().get();
   }
-  ip_ = std::make_unique<Interpolator>(para_, kin_.get());
+  ip_ = std::make_unique<Interpolator>(para_, &kin_);
   std::thread loop([this] { ip_->run(); });
   {
     arm_test::ChildProcess listener({arm_test::executableDir() + "/state_topic_listener"},
@@ -77,7 +76,6 @@ TEST_F(InterpolatorTest, StateFlagsReachASubscriberInAnotherProcess) {
     ip_->setAbnormalFlag(true);
     EXPECT_TRUE(listener.waitForOutput("system_state=1", 10s)) << listener.output();
     ip_->insertCmd(ioCmd(kMotorIoEnable, false));
-    EXPECT_TRUE(listener.waitForOutput("motor_state=0", 10s)) << listener.output();
     EXPECT_TRUE(listener.waitForOutput("motor_state=0\nmotor_state=1", 10s)) << listener.output();
   }
   ip_->requestQuit();

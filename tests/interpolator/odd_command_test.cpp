@@ -26,19 +26,23 @@ class FakeGripper : public CtrlGripperInterface {
   int status_rc = 0;
 };
 
+SetIoCmd* gripperCmd(CtrlGripperInterface* gripper, int value = 0) {
+  auto* cmd = new SetIoCmd();
+  cmd->gripper_ = gripper;
+  cmd->io_value_ = value;
+  return cmd;
+}
+
 TEST_F(InterpolatorTest, QueuedGripperCommandIsDrivenUntilAtTarget) {
   makeArm(2);
   FakeGripper gripper;
-  auto* cmd = new SetIoCmd();
-  cmd->gripper_ = &gripper;
-  cmd->io_value_ = 42;
-  ip_->insertCmd(cmd);
+  ip_->insertCmd(gripperCmd(&gripper, 42));
   Capture cap;
   ASSERT_TRUE(runUntilIdle(10));
   const std::string out = cap.text();
   EXPECT_EQ(gripper.commands, std::vector<int>{42});
-  EXPECT_EQ(count(out, "Gripper Task Continue."), 2);
-  EXPECT_EQ(count(out, "Gripper Task Finish."), 1);
+  EXPECT_EQ(countOf(out, "Gripper Task Continue."), 2);
+  EXPECT_EQ(countOf(out, "Gripper Task Finish."), 1);
 }
 
 TEST_F(InterpolatorTest, CommandsThatCannotRunAreDroppedNotKeptForever) {
@@ -47,19 +51,17 @@ TEST_F(InterpolatorTest, CommandsThatCannotRunAreDroppedNotKeptForever) {
   auto* odd = new CountedMotorIoCmd(&deleted);
   odd->cmd_type = 7;
   ip_->insertCmd(odd);
-  ip_->insertCmd(new SetIoCmd());  // no gripper
+  ip_->insertCmd(gripperCmd(nullptr));
   FakeGripper failing;
   failing.status_rc = 9;
-  auto* cmd = new SetIoCmd();
-  cmd->gripper_ = &failing;
-  ip_->insertCmd(cmd);
+  ip_->insertCmd(gripperCmd(&failing));
   Capture cap;
   ASSERT_TRUE(runUntilIdle(3));
   const std::string out = cap.text();
   EXPECT_EQ(deleted, 1);
-  EXPECT_EQ(count(out, "The command of type <7> is unknown"), 1);
-  EXPECT_EQ(count(out, "has no gripper"), 1);
-  EXPECT_EQ(count(out, "The gripper return error_code=<9> when getEnableStatus.\n"), 1);
+  EXPECT_EQ(countOf(out, "The command of type <7> is unknown"), 1);
+  EXPECT_EQ(countOf(out, "has no gripper"), 1);
+  EXPECT_EQ(countOf(out, "The gripper return error_code=<9> when getEnableStatus.\n"), 1);
 }
 
 }  // namespace

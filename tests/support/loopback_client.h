@@ -83,7 +83,6 @@ class LoopbackClient {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
-  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;

@@ -1,6 +1,8 @@
 #include "test_motor.h"
 
-#include <cmath>
+namespace {
+constexpr double kPeriodS = 0.005;  // one pass of the execution loop
+}  // namespace
 
 TestMotor::TestMotor(double position, bool enabled) : position_(position), enabled_(enabled) {}
 
@@ -19,10 +21,8 @@ int TestMotor::setMotorPosition(double position) {
   int rc = enter(kSetPosition);
   if (rc != 0) return rc;
   goals_.push_back(position);
-  double move = position - position_;
-  if (max_step_ > 0.0 && std::fabs(move) > max_step_) move = std::copysign(max_step_, move);
-  position_ += move;
-  velocity_ = period_ > 0.0 ? move / period_ : 0.0;
+  velocity_ = (position - position_) / kPeriodS;
+  position_ = position;
   return 0;
 }
 
@@ -61,7 +61,7 @@ int TestMotor::seHome(uint32_t timeout_s) {
 int TestMotor::getTorque(double* torque) {
   std::lock_guard<std::mutex> lock(mutex_);
   int rc = enter(kGetTorque);
-  if (rc == 0 && torque != nullptr) *torque = torque_;
+  if (rc == 0 && torque != nullptr) *torque = 0.0;
   return rc;
 }
 
@@ -82,29 +82,9 @@ void TestMotor::setIgnoreEnable(bool ignore) {
   ignore_enable_ = ignore;
 }
 
-void TestMotor::setMaxStep(double step) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  max_step_ = step;
-}
-
-void TestMotor::setPeriod(double period_s) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  period_ = period_s;
-}
-
 void TestMotor::setPosition(double position) {
   std::lock_guard<std::mutex> lock(mutex_);
   position_ = position;
-}
-
-void TestMotor::setVelocity(double velocity) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  velocity_ = velocity;
-}
-
-void TestMotor::setTorque(double torque) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  torque_ = torque;
 }
 
 void TestMotor::setEnabled(bool enabled) {
@@ -122,11 +102,6 @@ double TestMotor::position() const {
   return position_;
 }
 
-double TestMotor::velocity() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return velocity_;
-}
-
 bool TestMotor::enabled() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return enabled_;
@@ -142,7 +117,3 @@ std::vector<double> TestMotor::goals() const {
   return goals_;
 }
 
-void TestMotor::clearGoals() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  goals_.clear();
-}

@@ -6,11 +6,10 @@
 
 #include "ctrl_motor_interface.h"
 
-// A simulated joint motor for tests. It moves to each goal it is sent (at
-// most max_step per command when a step is set), reports the velocity of
-// its last move over `period`, and can be told to fail any operation, to
-// refuse or ignore enable, and to answer reads with preset values. Every
-// operation is counted. Safe to drive from one thread and inspect from another.
+// A simulated joint motor for tests. It moves to each goal it is sent,
+// reports the velocity of its last move over one 5 ms period, and can be told
+// to fail any operation or to ignore enable. Every operation is counted. Safe
+// to drive from one thread and inspect from another.
 class TestMotor : public CtrlMotorInterface {
  public:
   enum Op {
@@ -41,22 +40,15 @@ class TestMotor : public CtrlMotorInterface {
   void setResult(Op op, int rc);
   // Enable commands succeed but the state does not change.
   void setIgnoreEnable(bool ignore);
-  // Largest move per position command; 0 moves straight to the goal.
-  void setMaxStep(double step);
-  void setPeriod(double period_s);
   void setPosition(double position);
-  void setVelocity(double velocity);
-  void setTorque(double torque);
   void setEnabled(bool enabled);
 
   int calls(Op op) const;
   double position() const;
-  double velocity() const;
   bool enabled() const;
   uint32_t lastHomeTimeout() const;
   // Every goal accepted by setMotorPosition, in order.
   std::vector<double> goals() const;
-  void clearGoals();
 
  private:
   // Counts the call and returns the preset result.
@@ -67,9 +59,6 @@ class TestMotor : public CtrlMotorInterface {
   int calls_[kOpCount] = {};
   double position_ = 0.0;
   double velocity_ = 0.0;
-  double torque_ = 0.0;
-  double max_step_ = 0.0;
-  double period_ = 0.005;
   bool enabled_ = false;
   bool ignore_enable_ = false;
   uint32_t last_home_timeout_ = 0;
