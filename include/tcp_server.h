@@ -39,7 +39,6 @@ class TcpServer : public TcpSocket {
   // Wakes and ends the accept thread and any handler it runs, and waits for
   // it. Each derived destructor calls it first, while its handler still exists.
   void StopAccepting();
-  bool Stopping() const { return stopping_; }
 
   std::string ip_;
   uint32_t port_;

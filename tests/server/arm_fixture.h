@@ -4,68 +4,41 @@
 
 #include <memory>
 #include <thread>
-#include <vector>
 
-#include "arm_kinematics.h"
 #include "driver_call_server.h"
 #include "free_port.h"
-#include "interpolator.h"
-#include "rclcpp/rclcpp.hpp"
-#include "ros_domain.h"
-#include "test_motor.h"
+#include "loopback_client.h"
+#include "ros_init.h"
+#include "test_arm.h"
 
 namespace server_test {
 
 // Six simulated joints (axis i at 0.1 * (i + 1) rad, disabled) behind a real
-// Interpolator. Its thread runs only once a test starts it and is joined on
-// tear-down; derived fixtures destroy their servers first.
+// Interpolator that has read them once. Its thread runs only once a test
+// starts it and is joined on tear-down; derived fixtures destroy their
+// servers first.
 class ArmFixture : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static const bool ready = [] {
-      arm_test::reserveRosDomainId();
-      rclcpp::init(0, nullptr);
-      return true;
-    }();
-    (void)ready;
-  }
   void SetUp() override {
-    kin_ = std::make_unique<ArmKinematics>(
-        std::vector<float>{0.0f, -1.44635403f, -1.44635403f, 0.0f, 0.0f, 0.0f},
-        std::vector<float>{0.0f, -1.5707964f, 3.1415927f, -1.5707964f, 1.5707964f, -1.5707964f},
-        std::vector<float>{0.0f, 0.0f, 400.0f, -50.0f, 0.0f, 0.0f},
-        std::vector<float>{328.0f, 0.0f, 0.0f, 400.0f, -136.0f, 103.5f});
-    para_.axis_num = 6;
-    para_.axis_reserved.assign(6, AxisReserved());
-    para_.axis_paras.assign(6, AxisPara());
-    for (int i = 0; i < 6; ++i) {
-      motors_.push_back(std::make_unique<TestMotor>(0.1 * (i + 1), false));
-      para_.axis_paras[i] = {i == 1 ? 2.0943951023931957 : 5.201081170943102, 1.0, 1.0,
-                             motors_.back().get()};
-    }
-    ip_ = std::make_unique<Interpolator>(para_, kin_.get());
-    ip_->startLoop();
-    ip_->runPass();
+    arm_test::initRosOnce();
+    arm_ = std::make_unique<arm_test::TestArm>(std::vector<double>{0.1, 0.2, 0.3, 0.4, 0.5, 0.6});
+    ip()->startLoop();
+    ip()->runPass();
   }
   void TearDown() override {
     if (loop_.joinable()) {
-      ip_->requestQuit();
+      ip()->requestQuit();
       loop_.join();
     }
-    ip_.reset();
+    arm_.reset();
   }
   void startLoop() {
-    loop_ = std::thread([this] { ip_->run(); });
+    loop_ = std::thread([this] { ip()->run(); });
   }
-  size_t queued() {
-    std::lock_guard<std::mutex> lock(ip_->queue_mutex_);
-    return ip_->cmd_queue_.size();
-  }
+  Interpolator* ip() { return arm_->interpolator.get(); }
+  std::vector<std::unique_ptr<TestMotor>>& motors() { return arm_->motors; }
 
-  RobotPara para_;
-  std::vector<std::unique_ptr<TestMotor>> motors_;
-  std::unique_ptr<ArmKinematics> kin_;
-  std::unique_ptr<Interpolator> ip_;
+  std::unique_ptr<arm_test::TestArm> arm_;
   std::thread loop_;
 };
 
@@ -75,14 +48,20 @@ class CallServerFixture : public ArmFixture {
   void SetUp() override {
     ArmFixture::SetUp();
     port_ = arm_test::freeTcpPort();
-    server_ = std::make_unique<DriverCallServer>("127.0.0.1", static_cast<uint32_t>(port_), ip_.get());
+    server_ = std::make_unique<DriverCallServer>("127.0.0.1", static_cast<uint32_t>(port_), ip());
     ASSERT_TRUE(server_->Start());
   }
   void TearDown() override {
     server_.reset();
     ArmFixture::TearDown();
   }
+  bool servesArmId(LoopbackClient& client, Ms timeout = Ms(5000)) {
+    return client.sendBytes(kIdRequest) && client.readBytes(44, timeout) == kIdReply;
+  }
 
+  const std::string kIdRequest{"\x00\x00\x00\x02\x08\x01", 6};
+  const std::string kIdReply =
+      std::string("\x00\x00\x00\x28\x08\x01\x12\x24", 8) + DriverCallServer::kArmId;
   int port_ = 0;
   std::unique_ptr<DriverCallServer> server_;
 };

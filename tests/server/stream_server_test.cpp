@@ -1,16 +1,11 @@
 // What a stream client receives: whole state frames that match the arm, one
 // client at a time, and never a frame after a cut one.
-#include <gtest/gtest.h>
-
 #include "arm_fixture.h"
 #include "cloud/robot_ping.pb.h"
 #include "driver_stream_server.h"
-#include "loopback_client.h"
 
+namespace server_test {
 namespace {
-
-using server_test::LoopbackClient;
-using server_test::Ms;
 
 // Tiny send buffers (inherited by accepted sockets), so a client that stops
 // reading fills them in seconds rather than minutes.
@@ -29,100 +24,87 @@ class SmallBufferStreamServer : public DriverStreamServer {
   }
 };
 
-class StreamServer : public server_test::ArmFixture {
+class StreamServer : public ArmFixture {
  protected:
-  template <typename Server = DriverStreamServer>
-  Server* startServer() {
+  void SetUp() override {
+    ArmFixture::SetUp();
     port_ = arm_test::freeTcpPort();
-    auto server = std::make_shared<Server>("127.0.0.1", static_cast<uint32_t>(port_), ip_.get());
-    server_ = server;  // shared_ptr destroys it as the type it was made as
-    EXPECT_TRUE(server->Start());
-    return server.get();
+    server_ =
+        std::make_unique<SmallBufferStreamServer>("127.0.0.1", static_cast<uint32_t>(port_), ip());
+    ASSERT_TRUE(server_->Start());
   }
   void TearDown() override {
     server_.reset();
     ArmFixture::TearDown();
   }
-  static bool readState(LoopbackClient& client, robot_ping::MainArmStates* state) {
+  bool readState(LoopbackClient& client) {
     std::string payload;
-    return client.readFrame(&payload, Ms(3000)) && state->ParseFromString(payload);
+    return client.readFrame(&payload, Ms(3000)) && state_.ParseFromString(payload);
   }
 
   int port_ = 0;
-  std::shared_ptr<DriverStreamServer> server_;
+  std::unique_ptr<SmallBufferStreamServer> server_;
+  robot_ping::MainArmStates state_;
 };
 
-TEST_F(StreamServer, FramesCarryTheArmStateInTheirUnits) {
-  for (auto& m : motors_) m->setEnabled(true);
-  ip_->runPass();
-  ip_->setGripSignal(true);
+TEST_F(StreamServer, OneClientAtATimeGetsTheArmStateInItsUnits) {
+  for (auto& m : motors()) m->setEnabled(true);
+  ip()->runPass();
+  ip()->setGripSignal(true);
   std::vector<double> pose;
-  ip_->getPose(&pose);
-  startServer();
-  LoopbackClient client;
-  ASSERT_TRUE(client.connectTo(port_));
-  robot_ping::MainArmStates state;
-  ASSERT_TRUE(readState(client, &state));
-  ASSERT_EQ(state.angle().angle_size(), 6);
-  ASSERT_EQ(state.pose_size(), 6);
+  ip()->getPose(&pose);
+  auto first = std::make_unique<LoopbackClient>();
+  LoopbackClient second;
+  ASSERT_TRUE(first->connectTo(port_));
+  ASSERT_TRUE(readState(*first));
+  ASSERT_EQ(state_.angle().angle_size(), 6);
+  ASSERT_EQ(state_.pose_size(), 6);
   for (int i = 0; i < 6; ++i) {
-    EXPECT_DOUBLE_EQ(state.angle().angle(i), 0.1 * (i + 1));
-    EXPECT_DOUBLE_EQ(state.pose(i), i < 3 ? pose[i] : pose[i] * 57.295777754771045);
+    EXPECT_DOUBLE_EQ(state_.angle().angle(i), 0.1 * (i + 1));
+    EXPECT_DOUBLE_EQ(state_.pose(i), i < 3 ? pose[i] : pose[i] * 57.295777754771045);
   }
   const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::system_clock::now().time_since_epoch());
-  EXPECT_NEAR(static_cast<double>(state.timestamp()), static_cast<double>(now.count()), 2000.0);
-  EXPECT_TRUE(state.gripsignal());
-  EXPECT_TRUE(state.enablepower());
-}
+  EXPECT_NEAR(static_cast<double>(state_.timestamp()), static_cast<double>(now.count()), 2000.0);
+  EXPECT_TRUE(state_.gripsignal());
+  EXPECT_TRUE(state_.enablepower());
 
-TEST_F(StreamServer, SecondClientIsServedOnceTheFirstLeaves) {
-  startServer();
-  auto first = std::make_unique<LoopbackClient>();
-  LoopbackClient second;
-  robot_ping::MainArmStates state;
-  ASSERT_TRUE(first->connectTo(port_));
-  ASSERT_TRUE(readState(*first, &state));
   ASSERT_TRUE(second.connectTo(port_));
   EXPECT_TRUE(second.silentFor(Ms(300)));
   first.reset();
-  EXPECT_TRUE(readState(second, &state));
+  EXPECT_TRUE(readState(second));
 }
 
 TEST_F(StreamServer, StalledReaderNeverGetsAFrameAfterACutOne) {
-  auto* server = startServer<SmallBufferStreamServer>();
   LoopbackClient client;
   ASSERT_TRUE(client.connectTo(port_, Ms(5000), 1024));
-  // Read nothing until the server has given up on its blocked send.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!server->hasClient() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(Ms(10));
+  // Read nothing until the server has taken the client and then given up on its blocked send.
+  for (bool want : {true, false}) {
+    for (int i = 0; i < 6000 && server_->hasClient() != want; ++i)
+      std::this_thread::sleep_for(Ms(10));
+    ASSERT_EQ(server_->hasClient(), want);
   }
-  while (server->hasClient() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(Ms(50));
-  }
-  ASSERT_FALSE(server->hasClient());
   std::string stream;
   for (std::string part; !(part = client.readBytes(1 << 16, Ms(2000))).empty();) stream += part;
 
+  // Whole frames, then at most the start of one that was cut.
   size_t at = 0;
   int frames = 0;
-  for (robot_ping::MainArmStates state; stream.size() - at >= 4; ++frames) {
+  for (uint32_t len = 0; stream.size() - at >= 4; at += 4 + len, ++frames) {
     const auto* h = reinterpret_cast<const unsigned char*>(stream.data() + at);
-    const size_t len = (size_t{h[0]} << 24) | (size_t{h[1]} << 16) | (size_t{h[2]} << 8) | h[3];
-    if (stream.size() - at - 4 < len) break;  // a cut frame: must be the very end
-    ASSERT_TRUE(state.ParseFromArray(stream.data() + at + 4, static_cast<int>(len)));
-    ASSERT_EQ(state.angle().angle_size(), 6);
-    at += 4 + len;
+    len = uint32_t{h[0]} << 24 | uint32_t{h[1]} << 16 | uint32_t{h[2]} << 8 | h[3];
+    if (stream.size() - at - 4 < len) break;
+    ASSERT_TRUE(state_.ParseFromArray(stream.data() + at + 4, static_cast<int>(len)));
+    ASSERT_EQ(state_.angle().angle_size(), 6);
   }
   EXPECT_GT(frames, 10);
   EXPECT_LT(stream.size() - at, 4u + 117u);
   EXPECT_TRUE(client.waitForClose(Ms(1000)));
 
   LoopbackClient next;  // and the server is free for the next client
-  robot_ping::MainArmStates state;
   ASSERT_TRUE(next.connectTo(port_));
-  EXPECT_TRUE(readState(next, &state));
+  EXPECT_TRUE(readState(next));
 }
 
 }  // namespace
+}  // namespace server_test
