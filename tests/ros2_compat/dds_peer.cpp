@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "loopback_config.h"
 #include "peer_types.h"
 
 namespace {
@@ -20,20 +21,22 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 void onSignal(int) { g_stop = 1; }
 
-constexpr char kLoopbackConfig[] =
-    "<CycloneDDS><Domain id=\"any\">"
-    "<General><Interfaces><NetworkInterface address=\"127.0.0.1\"/></Interfaces>"
-    "<AllowMulticast>false</AllowMulticast></General>"
-    "<Discovery><ParticipantIndex>auto</ParticipantIndex>"
-    "<MaxAutoParticipantIndex>120</MaxAutoParticipantIndex>"
-    "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>"
-    "</Domain></CycloneDDS>";
-
 std::set<std::string> g_printed;
 void report(const std::string& line) {
   if (g_printed.insert(line).second) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
+  }
+}
+
+// Takes every waiting sample of `reader` and hands the valid ones to `use`.
+template <typename T, typename F>
+void drain(dds_entity_t reader, F use) {
+  void* samples[1] = {nullptr};
+  dds_sample_info_t info;
+  while (dds_take(reader, samples, &info, 1, 1) > 0) {
+    if (info.valid_data) use(*static_cast<const T*>(samples[0]));
+    dds_return_loan(reader, samples, 1);
   }
 }
 
@@ -66,7 +69,7 @@ int main(int argc, char** argv) {
   const char* env = std::getenv("ROS_DOMAIN_ID");
   const dds_domainid_t domain = env ? static_cast<dds_domainid_t>(std::atoi(env)) : 0;
 
-  if (dds_create_domain(domain, kLoopbackConfig) < 0) return 2;
+  if (dds_create_domain(domain, ros2_compat_test::loopbackCycloneConfig().c_str()) < 0) return 2;
   const dds_entity_t participant = dds_create_participant(domain, nullptr, nullptr);
   if (participant < 0) return 2;
 
@@ -102,40 +105,26 @@ int main(int argc, char** argv) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!g_stop && std::chrono::steady_clock::now() < deadline) {
     dds_waitset_wait(waitset, nullptr, 0, DDS_MSECS(100));
-    void* samples[1] = {nullptr};
-    dds_sample_info_t info;
-    while (dds_take(reader, samples, &info, 1, 1) > 0) {
-      if (info.valid_data) {
-        const auto* msg = static_cast<const std_msgs_msg_dds__Float64MultiArray_*>(samples[0]);
-        report("peer got array of " + std::to_string(msg->data._length));
-        answer(writer, *msg);
+    drain<std_msgs_msg_dds__Float64MultiArray_>(reader, [&](const auto& msg) {
+      report("peer got array of " + std::to_string(msg.data._length));
+      answer(writer, msg);
+    });
+    drain<rmw_dds_common_msg_dds__ParticipantEntitiesInfo_>(graph_reader, [](const auto& msg) {
+      for (uint32_t i = 0; i < msg.node_entities_info_seq._length; ++i) {
+        const auto& node = msg.node_entities_info_seq._buffer[i];
+        report(std::string("graph node ") + node.node_namespace + " " + node.node_name +
+               " readers=" + std::to_string(node.reader_gid_seq._length) +
+               " writers=" + std::to_string(node.writer_gid_seq._length));
       }
-      dds_return_loan(reader, samples, 1);
-    }
-    while (dds_take(graph_reader, samples, &info, 1, 1) > 0) {
-      if (info.valid_data) {
-        const auto* msg = static_cast<const rmw_dds_common_msg_dds__ParticipantEntitiesInfo_*>(samples[0]);
-        for (uint32_t i = 0; i < msg->node_entities_info_seq._length; ++i) {
-          const auto& node = msg->node_entities_info_seq._buffer[i];
-          report(std::string("graph node ") + node.node_namespace + " " + node.node_name +
-                 " readers=" + std::to_string(node.reader_gid_seq._length) +
-                 " writers=" + std::to_string(node.writer_gid_seq._length));
-        }
+    });
+    drain<dds_builtintopic_participant_t>(participants, [](const auto& p) {
+      void* data = nullptr;
+      size_t size = 0;
+      if (dds_qget_userdata(p.qos, &data, &size) && size > 0) {
+        report("participant user_data=" + std::string(static_cast<const char*>(data), size));
       }
-      dds_return_loan(graph_reader, samples, 1);
-    }
-    while (dds_take(participants, samples, &info, 1, 1) > 0) {
-      if (info.valid_data) {
-        const auto* p = static_cast<const dds_builtintopic_participant_t*>(samples[0]);
-        void* data = nullptr;
-        size_t size = 0;
-        if (dds_qget_userdata(p->qos, &data, &size) && size > 0) {
-          report("participant user_data=" + std::string(static_cast<const char*>(data), size));
-        }
-        dds_free(data);
-      }
-      dds_return_loan(participants, samples, 1);
-    }
+      dds_free(data);
+    });
   }
   dds_delete(participant);
   dds_delete(DDS_CYCLONEDDS_HANDLE);

@@ -10,39 +10,32 @@
 #include <string>
 #include <vector>
 
+#include "loopback_config.h"
 #include "rclcpp/rclcpp.hpp"
 #include "ros_domain.h"
 #include "std_msgs/msg/bool.hpp"
 
 namespace {
 
-std::set<std::string> ownSocketInodes() {
-  std::set<std::string> inodes;
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return inodes;
-  while (dirent* entry = readdir(dir)) {
-    char target[256];
-    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
-    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-    if (n <= 0) continue;
-    const std::string link(target, static_cast<size_t>(n));
-    if (link.rfind("socket:[", 0) == 0) inodes.insert(link.substr(8, link.size() - 9));
-  }
-  closedir(dir);
-  return inodes;
-}
-
 // Local addresses (hex, as the kernel lists them) of this process's sockets in a /proc/net table.
 std::vector<std::string> ownLocalAddresses(const std::string& table) {
-  const auto inodes = ownSocketInodes();
+  std::set<std::string> inodes;
+  DIR* dir = opendir("/proc/self/fd");
+  while (dirent* entry = dir ? readdir(dir) : nullptr) {
+    char target[256];
+    const ssize_t n =
+        readlink((std::string("/proc/self/fd/") + entry->d_name).c_str(), target, sizeof target - 1);
+    const std::string link(target, n > 0 ? static_cast<size_t>(n) : 0);
+    if (link.rfind("socket:[", 0) == 0) inodes.insert(link.substr(8, link.size() - 9));
+  }
+  if (dir) closedir(dir);
   std::vector<std::string> addresses;
   std::ifstream in(table);
-  std::string line;
+  std::string line, slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
   std::getline(in, line);  // header
   while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    std::istringstream(line) >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+        timeout >> inode;
     if (inodes.count(inode) != 0) addresses.push_back(local.substr(0, local.find(':')));
   }
   return addresses;
@@ -55,14 +48,8 @@ TEST(LoopbackOnly, CycloneConfigurationFromTheEnvironmentIsHonoured) {
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string trace = std::string(dir) + "/trace.log";
   // Still loopback only; the trace file shows whose configuration was used.
-  const std::string config =
-      "<CycloneDDS><Domain id=\"any\">"
-      "<General><Interfaces><NetworkInterface address=\"127.0.0.1\"/></Interfaces>"
-      "<AllowMulticast>false</AllowMulticast></General>"
-      "<Discovery><ParticipantIndex>auto</ParticipantIndex>"
-      "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>"
-      "<Tracing><Verbosity>config</Verbosity><OutputFile>" + trace + "</OutputFile></Tracing>"
-      "</Domain></CycloneDDS>";
+  const std::string config = ros2_compat_test::loopbackCycloneConfig(
+      "<Tracing><Verbosity>config</Verbosity><OutputFile>" + trace + "</OutputFile></Tracing>");
   setenv("CYCLONEDDS_URI", config.c_str(), 1);
   rclcpp::init(0, nullptr);
   EXPECT_TRUE(rclcpp::ok());

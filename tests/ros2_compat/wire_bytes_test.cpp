@@ -15,7 +15,6 @@
 #include "ros_domain.h"
 #include "sensor_msgs/msg/joint_state.hpp"
 #include "std_msgs/msg/float64_multi_array.hpp"
-#include "std_msgs/msg/string.hpp"
 
 namespace {
 
@@ -125,21 +124,6 @@ TEST_F(WireBytes, Float64MultiArrayCarriesTwoDimensionLayout) {
       0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xc0,              // -2.0
   };
   EXPECT_EQ(wireBytes("movj_topic", &std_msgs_msg_dds__Float64MultiArray__desc, msg), expected);
-}
-
-TEST_F(WireBytes, EmptyFloat64MultiArrayIsJustCounts) {
-  // The pose topic publishes an empty layout: no dimensions, offset 0.
-  std_msgs::msg::Float64MultiArray msg;
-  msg.data = {0.0};
-  const Bytes expected = {
-      0x00, 0x01, 0x00, 0x00,                          // CDR little endian
-      0x00, 0x00, 0x00, 0x00,                          // no dimensions
-      0x00, 0x00, 0x00, 0x00,                          // data_offset
-      0x01, 0x00, 0x00, 0x00,                          // one value
-      0x00, 0x00, 0x00, 0x00,                          // pad to 8
-      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 0.0
-  };
-  EXPECT_EQ(wireBytes("A_arm_tcp_posture_topic", &std_msgs_msg_dds__Float64MultiArray__desc, msg), expected);
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace sim_test {
+#include <thread>
 
-BusClient::~BusClient() { close(); }
+namespace sim_test {
 
 bool BusClient::open(const std::string& path) {
   close();
@@ -30,16 +30,14 @@ bool BusClient::send(const Bytes& bytes) {
   return fd_ >= 0 && ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
-Bytes BusClient::receive(size_t count, std::chrono::milliseconds timeout) {
+Bytes BusClient::receive(size_t count, milliseconds timeout) {
   Bytes out;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   uint8_t buf[512];
   while (out.size() < count) {
-    using std::chrono::milliseconds;
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
     pollfd pfd{fd_, POLLIN, 0};
-    if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+    if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
     if (!(pfd.revents & POLLIN)) break;  // hang-up or error
     const ssize_t n = ::read(fd_, buf, std::min(sizeof(buf), count - out.size()));
     if (n <= 0) break;
@@ -48,19 +46,15 @@ Bytes BusClient::receive(size_t count, std::chrono::milliseconds timeout) {
   return out;
 }
 
-Bytes BusClient::transact(const Bytes& frame, size_t count, std::chrono::milliseconds timeout) {
-  flush();
+Bytes BusClient::transact(const Bytes& frame, size_t count, milliseconds timeout) {
+  if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
   if (!send(frame)) return {};
   return receive(count, timeout);
 }
 
-void BusClient::flush() {
-  if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
-}
-
-SimBusFixture::SimBusFixture(servo_sim::SimOptions options, int servos) : sim(std::move(options)) {
+SimBus::SimBus(servo_sim::SimOptions options, int servos) : sim(std::move(options)) {
   for (int id = 1; id <= servos; ++id) sim.addServo(static_cast<uint8_t>(id));
-  ok_ = sim.start() && client.open(sim.slavePath());
+  ok = sim.start() && client.open(sim.slavePath());
 }
 
 Bytes frame(uint8_t id, uint8_t instruction, const Bytes& params) {
@@ -69,6 +63,21 @@ Bytes frame(uint8_t id, uint8_t instruction, const Bytes& params) {
 
 Bytes statusReply(uint8_t id, uint8_t error, const Bytes& params) {
   return servo_sim::makeStatusReply(id, error, params.data(), params.size());
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+bool waitUntil(const std::function<bool()>& cond, milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  return true;
 }
 
 }  // namespace sim_test
