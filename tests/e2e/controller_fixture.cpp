@@ -1,13 +1,16 @@
 #include "controller_fixture.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -30,13 +33,15 @@ using Clock = std::chrono::steady_clock;
 // Which servos the controller drives mirrored (axes 1, 4 and 6).
 constexpr bool kReversed[kAxes] = {true, false, false, true, false, true};
 constexpr double kPi = 3.14159265358979;
+constexpr const char* kPortLockPath = "/tmp/arm_controller_ports.lock";
 
 }  // namespace
 
 struct Operator::Impl {
   std::shared_ptr<rclcpp::Node> node;
-  rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr serve, recover;
-  rclcpp::Publisher<std_msgs::msg::String>::SharedPtr stop, home;
+  rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr serve, recover, grasp;
+  rclcpp::Publisher<std_msgs::msg::String>::SharedPtr stop, home, follow;
+  rclcpp::Publisher<sensor_msgs::msg::JointState>::SharedPtr b_arm;
   rclcpp::Publisher<std_msgs::msg::Float64MultiArray>::SharedPtr movj, movjs;
   rclcpp::Subscription<sensor_msgs::msg::JointState>::SharedPtr joint_sub;
   rclcpp::Subscription<std_msgs::msg::Float64MultiArray>::SharedPtr pose_sub;
@@ -79,6 +84,9 @@ Operator::Operator() : impl_(std::make_shared<Impl>()) {
   i.node = std::make_shared<rclcpp::Node>("e2e_operator");
   i.serve = i.node->create_publisher<std_msgs::msg::Bool>("serve_on_topic", rclcpp::QoS(1));
   i.recover = i.node->create_publisher<std_msgs::msg::Bool>("recover_topic", rclcpp::QoS(1));
+  i.grasp = i.node->create_publisher<std_msgs::msg::Bool>("grasp_button_topic", rclcpp::QoS(1));
+  i.follow = i.node->create_publisher<std_msgs::msg::String>("follow_b_arm_topic", rclcpp::QoS(10));
+  i.b_arm = i.node->create_publisher<sensor_msgs::msg::JointState>("B_arm_joint_pos_topic", rclcpp::QoS(10));
   i.stop = i.node->create_publisher<std_msgs::msg::String>("stop_topic", rclcpp::QoS(1));
   i.home = i.node->create_publisher<std_msgs::msg::String>("set_home_topic", rclcpp::QoS(10));
   i.movj = i.node->create_publisher<std_msgs::msg::Float64MultiArray>("movj_topic", rclcpp::QoS(10));
@@ -117,6 +125,24 @@ void Operator::recover(bool value) {
   std_msgs::msg::Bool m;
   m.data = value;
   impl_->recover->publish(m);
+}
+
+void Operator::graspButton(bool pressed) {
+  std_msgs::msg::Bool m;
+  m.data = pressed;
+  impl_->grasp->publish(m);
+}
+
+void Operator::bArmJoints(const std::vector<double>& positions) {
+  sensor_msgs::msg::JointState m;
+  m.position = positions;
+  impl_->b_arm->publish(m);
+}
+
+void Operator::followBArm(const std::string& text) {
+  std_msgs::msg::String m;
+  m.data = text;
+  impl_->follow->publish(m);
 }
 
 void Operator::movj(const std::vector<double>& data) {
@@ -194,6 +220,21 @@ double settledReading(int axis, double rad) {
 }
 
 void ControllerTest::SetUp() {
+  // On the machine's own loopback the ports are shared by everyone: test
+  // runs in other build trees queue on one lock file, and anything else must
+  // let go in time. In a network namespace of our own they are ours.
+  const char* own_network = getenv("ARM_E2E_OWN_NETWORK");
+  if (own_network == nullptr || std::string(own_network) != "1") {
+    port_lock_fd_ = open(kPortLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(port_lock_fd_, 0) << kPortLockPath << ": " << strerror(errno);
+    const auto lock_deadline = Clock::now() + Ms(240000);
+    while (flock(port_lock_fd_, LOCK_EX | LOCK_NB) != 0) {
+      ASSERT_LT(Clock::now(), lock_deadline) << "another controller test holds " << kPortLockPath;
+      std::this_thread::sleep_for(Ms(50));
+    }
+  }
+  const auto port_deadline = Clock::now() + Ms(120000);
+  while (!portsFree() && Clock::now() < port_deadline) std::this_thread::sleep_for(Ms(100));
   ASSERT_TRUE(portsFree());
   Operator::get();
   domain_id_ = arm_test::reserveRosDomainId();
@@ -202,6 +243,8 @@ void ControllerTest::SetUp() {
 void ControllerTest::TearDown() {
   stopController();
   if (bus_) bus_->stop();
+  if (port_lock_fd_ >= 0) close(port_lock_fd_);
+  port_lock_fd_ = -1;
 }
 
 void ControllerTest::startBus() {
@@ -216,8 +259,12 @@ void ControllerTest::startController() {
   controller_ = std::make_unique<arm_test::ChildProcess>(
       std::vector<std::string>{ARM_CONTROLLER_PATH},
       std::map<std::string, std::string>{{"ROS_DOMAIN_ID", std::to_string(domain_id_)}});
-  ASSERT_TRUE(waitForOutput("---robot_cmd_processor node init. ---", Ms(30000)))
-      << "controller did not come up:\n" << output();
+  const auto deadline = Clock::now() + Ms(30000);
+  while (output().find("---robot_cmd_processor node init. ---") == std::string::npos) {
+    ASSERT_TRUE(controller_->running()) << "controller ended during start-up:\n" << output();
+    ASSERT_LT(Clock::now(), deadline) << "controller did not come up:\n" << output();
+    std::this_thread::sleep_for(Ms(20));
+  }
   const long seen = Operator::get().state().joint_count;
   ASSERT_TRUE(Operator::get().waitFor([seen](const TopicState& s) { return s.joint_count > seen + 5; },
                                       Ms(20000)))
@@ -280,6 +327,28 @@ bool ControllerTest::waitTorque(bool on, Ms timeout) {
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(Ms(5));
   }
+}
+
+bool ControllerTest::waitGoalsStill(Ms still, Ms timeout) {
+  auto goals = [this]() {
+    std::vector<int> g;
+    for (uint8_t id = 1; id <= kAxes; ++id) g.push_back(bus_->servo(id).goal);
+    return g;
+  };
+  const auto deadline = Clock::now() + timeout;
+  std::vector<int> last = goals();
+  auto since = Clock::now();
+  while (Clock::now() < deadline) {
+    std::this_thread::sleep_for(Ms(10));
+    std::vector<int> now = goals();
+    if (now != last) {
+      last = now;
+      since = Clock::now();
+    } else if (Clock::now() - since >= still) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::vector<int> ControllerTest::goalsSent(uint8_t id, size_t first) const {

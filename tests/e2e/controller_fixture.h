@@ -44,6 +44,9 @@ class Operator {
   void stop(const std::string& text);
   void setHome(const std::string& text);
   void recover(bool value);
+  void graspButton(bool pressed);
+  void bArmJoints(const std::vector<double>& positions);
+  void followBArm(const std::string& text);
 
   TopicState state() const;
   bool waitFor(const std::function<bool(const TopicState&)>& done, Ms timeout) const;
@@ -90,6 +93,8 @@ class ControllerTest : public ::testing::Test {
   bool waitJointsSettled(const std::vector<double>& target, Ms timeout);
   // Waits until every servo's torque switch is `on`.
   bool waitTorque(bool on, Ms timeout);
+  // Waits until no servo's goal register changes for `still`.
+  bool waitGoalsStill(Ms still, Ms timeout);
   // Goal positions of servo `id` written on the bus since frame `first`, in order.
   std::vector<int> goalsSent(uint8_t id, size_t first) const;
 
@@ -99,6 +104,7 @@ class ControllerTest : public ::testing::Test {
   std::unique_ptr<servo_sim::ServoBusSim> bus_;
   std::unique_ptr<arm_test::ChildProcess> controller_;
   int domain_id_ = 0;
+  int port_lock_fd_ = -1;
 };
 
 // One framed request on the call server; false when no reply frame came.

@@ -11,7 +11,9 @@ class DdsOperation : public ControllerTest {
  protected:
   void SetUp() override {
     ControllerTest::SetUp();
+    if (HasFatalFailure()) return;
     startBus();
+    if (HasFatalFailure()) return;
     startController();
   }
 
@@ -35,7 +37,7 @@ TEST_F(DdsOperation, ServeOnSwitchesTorqueAndEnableTopicFollows) {
 }
 
 TEST_F(DdsOperation, MovjBringsServosToTargetAndReportsArrivalOnce) {
-  enableOverDds();
+  ASSERT_NO_FATAL_FAILURE(enableOverDds());
   const std::vector<double> target = {0.4, -0.3, 0.5, -0.6, 0.2, 0.7};
   std::vector<double> msg = target;
   msg.push_back(1.0);
@@ -54,7 +56,7 @@ TEST_F(DdsOperation, MovjBringsServosToTargetAndReportsArrivalOnce) {
 }
 
 TEST_F(DdsOperation, MovjSPassesThroughTimedPoints) {
-  enableOverDds();
+  ASSERT_NO_FATAL_FAILURE(enableOverDds());
   const TopicState start = Operator::get().state();
   ASSERT_EQ(start.joints.size(), 6u);
   std::vector<std::vector<double>> points;
@@ -90,7 +92,7 @@ TEST_F(DdsOperation, MovjSPassesThroughTimedPoints) {
 }
 
 TEST_F(DdsOperation, StopDuringMoveDeceleratesAndDropsQueue) {
-  enableOverDds();
+  ASSERT_NO_FATAL_FAILURE(enableOverDds());
   const std::vector<double> far = {1.5, 1.2, -1.5, 1.5, -1.5, 1.5};
   std::vector<double> msg = far;
   msg.push_back(0.5);
@@ -108,16 +110,7 @@ TEST_F(DdsOperation, StopDuringMoveDeceleratesAndDropsQueue) {
   ASSERT_TRUE(waitForOutput("It take ")) << output();
 
   // At rest short of the target, and the queued move never starts.
-  auto settled = [this]() {
-    std::vector<int> a(kAxes), b(kAxes);
-    for (int i = 0; i < kAxes; ++i) a[i] = bus_->servo(static_cast<uint8_t>(i + 1)).goal;
-    std::this_thread::sleep_for(Ms(400));
-    for (int i = 0; i < kAxes; ++i) b[i] = bus_->servo(static_cast<uint8_t>(i + 1)).goal;
-    return a == b;
-  };
-  for (int i = 0; i < 25 && !settled(); ++i) {
-  }
-  ASSERT_TRUE(settled());
+  ASSERT_TRUE(waitGoalsStill(Ms(400), Ms(10000)));
   std::this_thread::sleep_for(Ms(1000));
   for (int i = 0; i < kAxes; ++i) {
     const auto s = bus_->servo(static_cast<uint8_t>(i + 1));
@@ -127,8 +120,10 @@ TEST_F(DdsOperation, StopDuringMoveDeceleratesAndDropsQueue) {
   EXPECT_EQ(countInOutput("plan and curpos arrives goal"), 0u);
 
   // The goals after the stop slow down step by step: no jump, no reversal.
-  const std::vector<int> goals = goalsSent(1, stop_frame);
+  std::vector<int> goals = goalsSent(1, stop_frame);
   ASSERT_GT(goals.size(), 10u);
+  // The resting goal is sent on every pass from then on; keep it once.
+  while (goals.size() > 1 && goals[goals.size() - 2] == goals.back()) goals.pop_back();
   int first_step = 0;
   for (size_t k = 1; k < goals.size() && first_step == 0; ++k) first_step = std::abs(goals[k] - goals[k - 1]);
   const int dir = goals.back() > goals.front() ? 1 : -1;
@@ -138,10 +133,34 @@ TEST_F(DdsOperation, StopDuringMoveDeceleratesAndDropsQueue) {
     // Bus passes and loop passes are not locked together: allow two loop steps per pass.
     EXPECT_LE(step, 2 * first_step + 2) << "jump at goal " << k;
   }
+  // And it slows down: the last third of the way after the stop is covered
+  // by more goals than the first third.
+  const int travelled = std::abs(goals.back() - goals.front());
+  ASSERT_GT(travelled, 6);
+  size_t first_third = 0, last_third = 0;
+  for (int g : goals) {
+    const int done = std::abs(g - goals.front());
+    if (done <= travelled / 3) ++first_third;
+    if (done >= travelled - travelled / 3) ++last_third;
+  }
+  EXPECT_GT(last_third, first_third) << "no deceleration after the stop";
 
   // The arm takes commands again after the stop.
   Operator::get().movj({0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 1.0});
   EXPECT_TRUE(waitForOutput("plan and curpos arrives goal")) << output();
+}
+
+TEST_F(DdsOperation, FollowBArmMovesToItsLastValidJoints) {
+  ASSERT_NO_FATAL_FAILURE(enableOverDds());
+  const std::vector<double> b_arm = {-0.5, 0.3, -0.2, 0.6, 0.4, -0.3};
+  Operator::get().bArmJoints(b_arm);
+  // A message with the wrong joint count must not replace the good one.
+  Operator::get().bArmJoints({1.0, 1.0, 1.0, 1.0, 1.0});
+  std::this_thread::sleep_for(Ms(200));
+  Operator::get().followBArm("e2e");
+  ASSERT_TRUE(waitForOutput("plan and curpos arrives goal")) << output();
+  EXPECT_TRUE(servosAtGoals(b_arm));
+  EXPECT_TRUE(waitJointsSettled(b_arm, Ms(5000)));
 }
 
 TEST_F(DdsOperation, SetHomeWhileDisabledCalibratesEveryServo) {
@@ -150,7 +169,7 @@ TEST_F(DdsOperation, SetHomeWhileDisabledCalibratesEveryServo) {
   for (uint8_t id = 1; id <= kAxes; ++id) EXPECT_EQ(bus_->servo(id).calibrations, 1) << int(id);
 
   // Homing with the motors on is refused and leaves the servos alone.
-  enableOverDds();
+  ASSERT_NO_FATAL_FAILURE(enableOverDds());
   Operator::get().setHome("e2e");
   ASSERT_TRUE(waitForOutput("when set home, enable is ON error!")) << output();
   for (uint8_t id = 1; id <= kAxes; ++id) EXPECT_EQ(bus_->servo(id).calibrations, 1) << int(id);
@@ -160,7 +179,7 @@ TEST_F(DdsOperation, RecoverLeavesArmTakingCommands) {
   Operator::get().recover(false);
   ASSERT_TRUE(waitForOutput("The system abnormal_flag has been recover.")) << output();
   EXPECT_TRUE(waitForOutput("I get recover command: 0"));
-  enableOverDds();
+  ASSERT_NO_FATAL_FAILURE(enableOverDds());
   const std::vector<double> target = {0.2, 0.2, 0.2, 0.2, 0.2, 0.2};
   Operator::get().movj({0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 1.0});
   EXPECT_TRUE(waitForOutput("plan and curpos arrives goal")) << output();

@@ -12,8 +12,8 @@ namespace {
 class StartupSequence : public ControllerTest {};
 
 TEST_F(StartupSequence, PrintsStartUpLinesInOrderAndSpins) {
-  startBus();
-  startController();
+  ASSERT_NO_FATAL_FAILURE(startBus());
+  ASSERT_NO_FATAL_FAILURE(startController());
 
   const std::vector<std::string> lines = {
       "start tavrenk robot.\n",
@@ -54,8 +54,8 @@ TEST_F(StartupSequence, PrintsStartUpLinesInOrderAndSpins) {
 }
 
 TEST_F(StartupSequence, SigtermEndsSpinButProcessWaitsForSecondSignal) {
-  startBus();
-  startController();
+  ASSERT_NO_FATAL_FAILURE(startBus());
+  ASSERT_NO_FATAL_FAILURE(startController());
 
   controller_->signal(SIGTERM);
   // The spin ends: the state topics fall silent.
