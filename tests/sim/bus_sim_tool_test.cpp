@@ -17,6 +17,7 @@ struct LinkDir {
   LinkDir() {
     char tmpl[] = "/tmp/servo_sim_tool_XXXXXX";
     dir = mkdtemp(tmpl) ? tmpl : "";
+    link = dir + "/servoBus";
   }
   ~LinkDir() {
     unlink(link.c_str());
@@ -27,7 +28,7 @@ struct LinkDir {
     return lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
   }
   std::string dir;
-  std::string link = dir + "/servoBus";
+  std::string link;
 };
 }  // namespace
 
