@@ -1,11 +1,8 @@
 #include "controller_fixture.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,7 +11,6 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <thread>
 
 #include "arm_build_config.h"
 #include "rclcpp/rclcpp.hpp"
@@ -29,222 +25,145 @@ namespace e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using BoolMsg = std_msgs::msg::Bool;
+using TextMsg = std_msgs::msg::String;
+using ArrayMsg = std_msgs::msg::Float64MultiArray;
 
 // Which servos the controller drives mirrored (axes 1, 4 and 6).
 constexpr bool kReversed[kAxes] = {true, false, false, true, false, true};
 constexpr double kPi = 3.14159265358979;
-constexpr const char* kPortLockPath = "/tmp/arm_controller_ports.lock";
+// One feedback step in radians: the finest the bus can tell apart.
+constexpr double kBusStep = 0.088 * kPi / 180.0;
 
-}  // namespace
-
-struct Operator::Impl {
+// One DDS participant per test program, created before the first
+// controller so its publishers are matched by the time commands go out.
+struct Operator {
   std::shared_ptr<rclcpp::Node> node;
-  rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr serve, recover, grasp;
-  rclcpp::Publisher<std_msgs::msg::String>::SharedPtr stop, home, follow;
-  rclcpp::Publisher<sensor_msgs::msg::JointState>::SharedPtr b_arm;
-  rclcpp::Publisher<std_msgs::msg::Float64MultiArray>::SharedPtr movj, movjs;
-  rclcpp::Subscription<sensor_msgs::msg::JointState>::SharedPtr joint_sub;
-  rclcpp::Subscription<std_msgs::msg::Float64MultiArray>::SharedPtr pose_sub;
-  rclcpp::Subscription<std_msgs::msg::Bool>::SharedPtr enable_sub;
+  std::map<std::string, rclcpp::Publisher<BoolMsg>::SharedPtr> flags;
+  std::map<std::string, rclcpp::Publisher<TextMsg>::SharedPtr> texts;
+  std::map<std::string, rclcpp::Publisher<ArrayMsg>::SharedPtr> arrays;
+  std::vector<rclcpp::SubscriptionBase::SharedPtr> subs;
   std::thread spinner;
-  mutable std::mutex mutex;
+  std::mutex mutex;
   TopicState state;
-};
 
-namespace {
-
-// Shuts the operator's participant down when the test program ends.
-class OperatorEnvironment : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (impl_) {
-      rclcpp::shutdown();
-      if (impl_->spinner.joinable()) impl_->spinner.join();
-      impl_.reset();
-    }
+  Operator() {
+    arm_test::reserveRosDomainId();
+    rclcpp::init(0, nullptr);
+    node = std::make_shared<rclcpp::Node>("e2e_operator");
+    for (const char* t : {"serve_on_topic", "recover_topic"})
+      flags[t] = node->create_publisher<BoolMsg>(t, 1);
+    for (const char* t : {"stop_topic", "set_home_topic"}) texts[t] = node->create_publisher<TextMsg>(t, 10);
+    for (const char* t : {"movj_topic", "movj_s_topic"}) arrays[t] = node->create_publisher<ArrayMsg>(t, 10);
+    subs.push_back(node->create_subscription<sensor_msgs::msg::JointState>(
+        "A_arm_joint_pos_topic", 10, [this](const sensor_msgs::msg::JointState& m) {
+          std::lock_guard<std::mutex> lock(mutex);
+          ++state.joint_count;
+          state.joints = m.position;
+        }));
+    subs.push_back(
+        node->create_subscription<ArrayMsg>("A_arm_tcp_posture_topic", 10, [this](const ArrayMsg& m) {
+          std::lock_guard<std::mutex> lock(mutex);
+          state.pose = m.data;
+        }));
+    subs.push_back(
+        node->create_subscription<BoolMsg>("A_arm_motor_enable_topic", 10, [this](const BoolMsg& m) {
+          std::lock_guard<std::mutex> lock(mutex);
+          state.enabled = m.data;
+        }));
+    spinner = std::thread([n = node] { rclcpp::spin(n); });
   }
-  static std::shared_ptr<Operator::Impl> impl_;
 };
-std::shared_ptr<Operator::Impl> OperatorEnvironment::impl_;
+
+std::unique_ptr<Operator> g_operator;
+
+Operator& op() {
+  if (!g_operator) g_operator = std::make_unique<Operator>();
+  return *g_operator;
+}
+
+// Shuts the participant down when the test program ends.
+class OperatorEnvironment : public ::testing::Environment {
+  void TearDown() override {
+    if (!g_operator) return;
+    rclcpp::shutdown();
+    g_operator->spinner.join();
+    g_operator.reset();
+  }
+};
 ::testing::Environment* const kOperatorEnvironment =
     ::testing::AddGlobalTestEnvironment(new OperatorEnvironment);
-
-}  // namespace
-
-Operator& Operator::get() {
-  static Operator* op = new Operator();
-  return *op;
-}
-
-Operator::Operator() : impl_(std::make_shared<Impl>()) {
-  arm_test::reserveRosDomainId();
-  const char* argv[] = {"e2e_operator"};
-  rclcpp::init(1, argv);
-  Impl& i = *impl_;
-  i.node = std::make_shared<rclcpp::Node>("e2e_operator");
-  i.serve = i.node->create_publisher<std_msgs::msg::Bool>("serve_on_topic", rclcpp::QoS(1));
-  i.recover = i.node->create_publisher<std_msgs::msg::Bool>("recover_topic", rclcpp::QoS(1));
-  i.grasp = i.node->create_publisher<std_msgs::msg::Bool>("grasp_button_topic", rclcpp::QoS(1));
-  i.follow = i.node->create_publisher<std_msgs::msg::String>("follow_b_arm_topic", rclcpp::QoS(10));
-  i.b_arm = i.node->create_publisher<sensor_msgs::msg::JointState>("B_arm_joint_pos_topic", rclcpp::QoS(10));
-  i.stop = i.node->create_publisher<std_msgs::msg::String>("stop_topic", rclcpp::QoS(1));
-  i.home = i.node->create_publisher<std_msgs::msg::String>("set_home_topic", rclcpp::QoS(10));
-  i.movj = i.node->create_publisher<std_msgs::msg::Float64MultiArray>("movj_topic", rclcpp::QoS(10));
-  i.movjs = i.node->create_publisher<std_msgs::msg::Float64MultiArray>("movj_s_topic", rclcpp::QoS(10));
-  Impl* raw = impl_.get();
-  i.joint_sub = i.node->create_subscription<sensor_msgs::msg::JointState>(
-      "A_arm_joint_pos_topic", rclcpp::QoS(10), [raw](const sensor_msgs::msg::JointState& m) {
-        std::lock_guard<std::mutex> lock(raw->mutex);
-        ++raw->state.joint_count;
-        raw->state.joints = m.position;
-      });
-  i.pose_sub = i.node->create_subscription<std_msgs::msg::Float64MultiArray>(
-      "A_arm_tcp_posture_topic", rclcpp::QoS(10), [raw](const std_msgs::msg::Float64MultiArray& m) {
-        std::lock_guard<std::mutex> lock(raw->mutex);
-        ++raw->state.pose_count;
-        raw->state.pose = m.data;
-      });
-  i.enable_sub = i.node->create_subscription<std_msgs::msg::Bool>(
-      "A_arm_motor_enable_topic", rclcpp::QoS(10), [raw](const std_msgs::msg::Bool& m) {
-        std::lock_guard<std::mutex> lock(raw->mutex);
-        ++raw->state.enable_count;
-        raw->state.enabled = m.data;
-      });
-  std::shared_ptr<rclcpp::Node> node = i.node;
-  i.spinner = std::thread([node] { rclcpp::spin(node); });
-  OperatorEnvironment::impl_ = impl_;
-}
-
-void Operator::serveOn(bool on) {
-  std_msgs::msg::Bool m;
-  m.data = on;
-  impl_->serve->publish(m);
-}
-
-void Operator::recover(bool value) {
-  std_msgs::msg::Bool m;
-  m.data = value;
-  impl_->recover->publish(m);
-}
-
-void Operator::graspButton(bool pressed) {
-  std_msgs::msg::Bool m;
-  m.data = pressed;
-  impl_->grasp->publish(m);
-}
-
-void Operator::bArmJoints(const std::vector<double>& positions) {
-  sensor_msgs::msg::JointState m;
-  m.position = positions;
-  impl_->b_arm->publish(m);
-}
-
-void Operator::followBArm(const std::string& text) {
-  std_msgs::msg::String m;
-  m.data = text;
-  impl_->follow->publish(m);
-}
-
-void Operator::movj(const std::vector<double>& data) {
-  std_msgs::msg::Float64MultiArray m;
-  m.data = data;
-  impl_->movj->publish(m);
-}
-
-void Operator::movjS(const std::vector<std::vector<double>>& points) {
-  std_msgs::msg::Float64MultiArray m;
-  std_msgs::msg::MultiArrayDimension rows, cols;
-  rows.size = static_cast<uint32_t>(points.size());
-  cols.size = points.empty() ? 0 : static_cast<uint32_t>(points[0].size());
-  m.layout.dim = {rows, cols};
-  for (const auto& p : points) m.data.insert(m.data.end(), p.begin(), p.end());
-  impl_->movjs->publish(m);
-}
-
-void Operator::stop(const std::string& text) {
-  std_msgs::msg::String m;
-  m.data = text;
-  impl_->stop->publish(m);
-}
-
-void Operator::setHome(const std::string& text) {
-  std_msgs::msg::String m;
-  m.data = text;
-  impl_->home->publish(m);
-}
-
-TopicState Operator::state() const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->state;
-}
-
-bool Operator::waitFor(const std::function<bool(const TopicState&)>& done, Ms timeout) const {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    if (done(state())) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(Ms(5));
-  }
-}
-
-int goalSteps(int axis, double rad) {
-  const double deg = rad * 180.0 / kPi;
-  const double signed_deg = kReversed[axis] ? -deg : deg;
-  return static_cast<int>((signed_deg + 180.0) * 4096.0 / 360.0);
-}
 
 double settledReading(int axis, double rad) {
   const double deg = goalSteps(axis, rad) * 0.088 - 180.0;
   return (kReversed[axis] ? -deg : deg) * kPi / 180.0;
 }
 
-::testing::AssertionResult portsFree() {
-  for (int port : {kCallPort, kStreamPort}) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    const int err = errno;
-    close(fd);
-    if (!ok) {
-      return ::testing::AssertionFailure()
-             << "127.0.0.1:" << port << " is taken (" << strerror(err)
-             << "); another arm_controller or test is running. End it and run again.";
-    }
-  }
-  return ::testing::AssertionSuccess();
+}  // namespace
+
+TopicState topics() {
+  std::lock_guard<std::mutex> lock(op().mutex);
+  return op().state;
+}
+
+void publishFlag(const std::string& topic, bool value) {
+  BoolMsg m;
+  m.data = value;
+  op().flags.at(topic)->publish(m);
+}
+
+void publishText(const std::string& topic, const std::string& text) {
+  TextMsg m;
+  m.data = text;
+  op().texts.at(topic)->publish(m);
+}
+
+void publishMovj(const std::vector<double>& joints_then_scale) {
+  ArrayMsg m;
+  m.data = joints_then_scale;
+  op().arrays.at("movj_topic")->publish(m);
+}
+
+void publishMovjS(const std::vector<std::vector<double>>& points) {
+  ArrayMsg m;
+  m.layout.dim.resize(2);
+  m.layout.dim[0].size = static_cast<uint32_t>(points.size());
+  m.layout.dim[1].size = points.empty() ? 0 : static_cast<uint32_t>(points[0].size());
+  for (const auto& p : points) m.data.insert(m.data.end(), p.begin(), p.end());
+  op().arrays.at("movj_s_topic")->publish(m);
+}
+
+int goalSteps(int axis, double rad) {
+  const double deg = rad * 180.0 / kPi;
+  return static_cast<int>(((kReversed[axis] ? -deg : deg) + 180.0) * 4096.0 / 360.0);
 }
 
 void ControllerTest::SetUp() {
-  // On the machine's own loopback the ports are shared by everyone: test
-  // runs in other build trees queue on one lock file, and anything else must
-  // let go in time. In a network namespace of our own they are ours.
+  // On the machine's own loopback the fixed ports are shared: test runs in
+  // other build trees queue on one lock file. In a namespace of our own they are ours.
   const char* own_network = getenv("ARM_E2E_OWN_NETWORK");
   if (own_network == nullptr || std::string(own_network) != "1") {
-    port_lock_fd_ = open(kPortLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    ASSERT_GE(port_lock_fd_, 0) << kPortLockPath << ": " << strerror(errno);
-    const auto lock_deadline = Clock::now() + Ms(240000);
-    while (flock(port_lock_fd_, LOCK_EX | LOCK_NB) != 0) {
-      ASSERT_LT(Clock::now(), lock_deadline) << "another controller test holds " << kPortLockPath;
-      std::this_thread::sleep_for(Ms(50));
-    }
+    const char* path = "/tmp/arm_controller_ports.lock";
+    port_lock_fd_ = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(port_lock_fd_, 0) << path << ": " << strerror(errno);
+    ASSERT_TRUE(waitUntil([this] { return flock(port_lock_fd_, LOCK_EX | LOCK_NB) == 0; }, Ms(240000)))
+        << "another controller test holds " << path;
   }
-  const auto port_deadline = Clock::now() + Ms(120000);
-  while (!portsFree() && Clock::now() < port_deadline) std::this_thread::sleep_for(Ms(100));
-  ASSERT_TRUE(portsFree());
-  Operator::get();
-  domain_id_ = arm_test::reserveRosDomainId();
+  // Anything still listening on the fixed ports must let go in time.
+  ASSERT_TRUE(waitUntil(
+      [] {
+        server_test::LoopbackClient probe;
+        return !probe.connectTo(kCallPort, Ms(0)) && !probe.connectTo(kStreamPort, Ms(0));
+      },
+      Ms(120000)))
+      << "127.0.0.1:8006/8007 in use: another arm_controller or test is running";
+  op();
 }
 
 void ControllerTest::TearDown() {
   stopController();
   if (bus_) bus_->stop();
   if (port_lock_fd_ >= 0) close(port_lock_fd_);
-  port_lock_fd_ = -1;
 }
 
 void ControllerTest::startBus() {
@@ -255,20 +174,19 @@ void ControllerTest::startBus() {
   ASSERT_TRUE(bus_->start()) << "cannot link the simulated bus at " << options.link_path;
 }
 
-void ControllerTest::startController() {
+void ControllerTest::launch() {
   controller_ = std::make_unique<arm_test::ChildProcess>(
       std::vector<std::string>{ARM_CONTROLLER_PATH},
-      std::map<std::string, std::string>{{"ROS_DOMAIN_ID", std::to_string(domain_id_)}});
-  const auto deadline = Clock::now() + Ms(30000);
-  while (output().find("---robot_cmd_processor node init. ---") == std::string::npos) {
-    ASSERT_TRUE(controller_->running()) << "controller ended during start-up:\n" << output();
-    ASSERT_LT(Clock::now(), deadline) << "controller did not come up:\n" << output();
-    std::this_thread::sleep_for(Ms(20));
-  }
-  const long seen = Operator::get().state().joint_count;
-  ASSERT_TRUE(Operator::get().waitFor([seen](const TopicState& s) { return s.joint_count > seen + 5; },
-                                      Ms(20000)))
-      << "no joint state from the controller over DDS";
+      std::map<std::string, std::string>{{"ROS_DOMAIN_ID", std::to_string(arm_test::reserveRosDomainId())}});
+}
+
+void ControllerTest::start() {
+  ASSERT_NO_FATAL_FAILURE(startBus());
+  launch();
+  const long seen = topics().joint_count;
+  waitUntil([&] { return topics().joint_count > seen + 5 || !controller_->running(); }, Ms(30000));
+  ASSERT_TRUE(controller_->running()) << "controller ended during start-up:\n" << output();
+  ASSERT_GT(topics().joint_count, seen + 5) << "no joint state from the controller over DDS:\n" << output();
   // Its readers of our command topics match together with its writers; give
   // the reliable handshake a moment before the first command.
   std::this_thread::sleep_for(Ms(500));
@@ -276,25 +194,19 @@ void ControllerTest::startController() {
 
 void ControllerTest::stopController() {
   if (!controller_) return;
-  const auto deadline = Clock::now() + Ms(15000);
-  while (controller_->running() && Clock::now() < deadline) {
-    controller_->signal(SIGTERM);
-    controller_->wait(Ms(300));
+  // The first SIGTERM only ends the spin; repeat until the process is gone
+  // (past the time-out the destructor kills it).
+  EXPECT_TRUE(waitUntil(
+      [this] {
+        controller_->signal(SIGTERM);
+        return controller_->wait(Ms(300)) != -1;
+      },
+      Ms(15000)))
+      << "controller did not end on repeated SIGTERM";
+  for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer", "runtime error:"}) {
+    EXPECT_EQ(countInOutput(report), 0u) << output();
   }
-  if (controller_->running()) {
-    ADD_FAILURE() << "controller did not end on repeated SIGTERM";
-    controller_->signal(SIGKILL);
-    controller_->wait(Ms(5000));
-  }
-  const std::string out = output();
-  EXPECT_EQ(out.find("ERROR: AddressSanitizer"), std::string::npos) << out;
-  EXPECT_EQ(out.find("WARNING: ThreadSanitizer"), std::string::npos) << out;
-  EXPECT_EQ(out.find("runtime error:"), std::string::npos) << out;
   controller_.reset();
-}
-
-bool ControllerTest::waitForOutput(const std::string& text, Ms timeout) const {
-  return controller_ && controller_->waitForOutput(text, timeout);
 }
 
 size_t ControllerTest::countInOutput(const std::string& text) const {
@@ -305,50 +217,36 @@ size_t ControllerTest::countInOutput(const std::string& text) const {
 }
 
 bool ControllerTest::waitJointsSettled(const std::vector<double>& target, Ms timeout) {
-  return Operator::get().waitFor(
-      [&target](const TopicState& s) {
+  return waitUntil(
+      [&target] {
+        const TopicState s = topics();
         if (s.joints.size() != target.size()) return false;
         for (size_t i = 0; i < target.size(); ++i) {
-          if (std::fabs(s.joints[i] - settledReading(static_cast<int>(i), target[i])) > kBusStep * 0.5) {
+          if (std::fabs(s.joints[i] - settledReading(static_cast<int>(i), target[i])) > kBusStep * 0.5)
             return false;
-          }
         }
         return true;
       },
       timeout);
 }
 
-bool ControllerTest::waitTorque(bool on, Ms timeout) {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    bool all = true;
-    for (uint8_t id = 1; id <= kAxes; ++id) all = all && bus_->servo(id).torque_on == on;
-    if (all) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(Ms(5));
-  }
-}
-
 bool ControllerTest::waitGoalsStill(Ms still, Ms timeout) {
-  auto goals = [this]() {
-    std::vector<int> g;
-    for (uint8_t id = 1; id <= kAxes; ++id) g.push_back(bus_->servo(id).goal);
-    return g;
-  };
-  const auto deadline = Clock::now() + timeout;
-  std::vector<int> last = goals();
+  std::vector<int> last;
   auto since = Clock::now();
-  while (Clock::now() < deadline) {
-    std::this_thread::sleep_for(Ms(10));
-    std::vector<int> now = goals();
-    if (now != last) {
-      last = now;
-      since = Clock::now();
-    } else if (Clock::now() - since >= still) {
-      return true;
-    }
-  }
-  return false;
+  return waitUntil(
+      [&] {
+        std::vector<int> now;
+        allServos([&now](int, const auto& s) {
+          now.push_back(s.goal);
+          return true;
+        });
+        if (now != last) {
+          last = now;
+          since = Clock::now();
+        }
+        return Clock::now() - since >= still;
+      },
+      timeout);
 }
 
 std::vector<int> ControllerTest::goalsSent(uint8_t id, size_t first) const {
@@ -365,15 +263,15 @@ std::vector<int> ControllerTest::goalsSent(uint8_t id, size_t first) const {
 }
 
 void ControllerTest::enableOverDds() {
-  Operator::get().serveOn(true);
-  ASSERT_TRUE(Operator::get().waitFor([](const TopicState& s) { return s.enabled; }, Ms(10000)))
-      << "enable topic never showed true:\n" << output();
+  publishFlag("serve_on_topic", true);
+  ASSERT_TRUE(waitTorque(true, Ms(10000))) << output();
+  ASSERT_TRUE(waitUntil([] { return topics().enabled; }, Ms(10000))) << "enable topic never true:\n"
+                                                                     << output();
 }
 
-bool callServer(server_test::LoopbackClient& client, const std::string& request,
-                std::string* reply, Ms timeout) {
-  if (!client.sendBytes(server_test::frameOf(request))) return false;
-  return client.readFrame(reply, timeout);
+bool callServer(server_test::LoopbackClient& client, const std::string& request, std::string* reply,
+                Ms timeout) {
+  return client.sendBytes(server_test::frameOf(request)) && client.readFrame(reply, timeout);
 }
 
 }  // namespace e2e

@@ -1,8 +1,12 @@
 // The controller as an operator starts and ends it: the start-up lines in
-// their order, the spin, and what SIGTERM does to the process.
+// their order, what SIGTERM does to the process, and a port already taken.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include <thread>
+#include <utility>
 
 #include "controller_fixture.h"
 
@@ -11,10 +15,8 @@ namespace {
 
 class StartupSequence : public ControllerTest {};
 
-TEST_F(StartupSequence, PrintsStartUpLinesInOrderAndSpins) {
-  ASSERT_NO_FATAL_FAILURE(startBus());
-  ASSERT_NO_FATAL_FAILURE(startController());
-
+TEST_F(StartupSequence, PrintsStartUpLinesInOrderAndFirstSigtermOnlyEndsTheSpin) {
+  ASSERT_NO_FATAL_FAILURE(start());
   const std::vector<std::string> lines = {
       "start tavrenk robot.\n",
       "*******start init motor axises*******\n",
@@ -38,46 +40,47 @@ TEST_F(StartupSequence, PrintsStartUpLinesInOrderAndSpins) {
     at = found + line.size();
   }
   EXPECT_EQ(out.find("init error!"), std::string::npos) << out;
-
-  // Spinning: the 10 ms timer keeps the state topics coming.
-  const TopicState before = Operator::get().state();
-  EXPECT_TRUE(Operator::get().waitFor(
-      [&before](const TopicState& s) {
-        return s.joint_count >= before.joint_count + 20 && s.pose_count >= before.pose_count + 20 &&
-               s.enable_count >= before.enable_count + 20;
-      },
-      Ms(10000)));
-  const TopicState now = Operator::get().state();
-  ASSERT_EQ(now.joints.size(), 6u);
-  for (int i = 0; i < kAxes; ++i) EXPECT_NEAR(now.joints[i], settledReading(i, 0.0), 1e-9) << i;
-  EXPECT_FALSE(now.enabled);
-}
-
-TEST_F(StartupSequence, SigtermEndsSpinButProcessWaitsForSecondSignal) {
-  ASSERT_NO_FATAL_FAILURE(startBus());
-  ASSERT_NO_FATAL_FAILURE(startController());
+  ASSERT_TRUE(waitUntil([] { return topics().joints.size() == kAxes && !topics().pose.empty(); }, Ms(5000)));
+  EXPECT_FALSE(topics().enabled);
 
   controller_->signal(SIGTERM);
-  // The spin ends: the state topics fall silent.
   long last = -1;
-  bool silent = false;
-  for (int i = 0; i < 100 && !silent; ++i) {
-    std::this_thread::sleep_for(Ms(300));
-    const long n = Operator::get().state().joint_count;
-    silent = n == last;
-    last = n;
-  }
-  ASSERT_TRUE(silent) << "joint topic kept coming after SIGTERM";
-
+  ASSERT_TRUE(waitUntil(
+      [&last] {
+        std::this_thread::sleep_for(Ms(300));
+        const long n = topics().joint_count;
+        return std::exchange(last, n) == n;
+      },
+      Ms(30000)))
+      << "joint topic kept coming after SIGTERM";
   // The interpolation thread is never joined, so the process stays, and the
   // detached bus thread keeps serving the servos.
   const size_t frames = bus_->frameCount();
   EXPECT_EQ(controller_->wait(Ms(1500)), -1) << "process ended on the first SIGTERM:\n" << output();
   EXPECT_GT(bus_->frameCount(), frames + 50);
-  EXPECT_EQ(Operator::get().state().joint_count, last);
-
+  EXPECT_EQ(topics().joint_count, last);
   controller_->signal(SIGTERM);
   EXPECT_EQ(controller_->wait(Ms(10000)), 128 + SIGTERM) << output();
+}
+
+TEST_F(StartupSequence, PortAlreadyTakenEndsProcessWithStatus255) {
+  const int holder = socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(kCallPort);
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+  ASSERT_EQ(listen(holder, 1), 0);
+  ASSERT_NO_FATAL_FAILURE(startBus());
+  launch();
+  EXPECT_EQ(controller_->wait(Ms(30000)), 255) << output();
+  close(holder);
+  const std::string out = output();
+  EXPECT_NE(out.find("8007"), std::string::npos) << out;
+  EXPECT_NE(out.find("Address already in use"), std::string::npos) << out;
+  EXPECT_EQ(out.find("---robot_cmd_processor node init. ---"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -7,33 +7,26 @@
 namespace interp_test {
 namespace {
 
-int stopPeriods(const std::string& out) {
-  const size_t at = out.find("It take ");
-  int n = -1;
-  if (at != std::string::npos) std::sscanf(out.c_str() + at, "It take %d periods to stop.", &n);
-  return n;
-}
-
 TEST_F(InterpolatorTest, StopDuringAMoveDeceleratesToRestAndDropsTheQueue) {
   makeArm(6, true, 1.0, 2.0);
   ip_->insertCmd(move({2.0, -1.0, 1.5, 0.5, 0.2, -2.0}));
   int deleted = 0;
-  ip_->insertCmd(ioCmd(kMotorIoEnable, false, new CountedMotorIoCmd(&deleted)));
+  ip_->insertCmd(enableCmd(false, new CountedMotorIoCmd(&deleted)));
   passes(300);  // cruising at 1 rad/s by now
   std::vector<size_t> before;
   for (auto& m : motors_) before.push_back(m->goals().size());
   const double cruise = ip_->plan_states_[0].vel;
 
   ip_->stop();
-  Capture cap1;
+  Capture cap;
   ASSERT_TRUE(runUntilIdle(500));
-  const std::string out = cap1.text();
-  EXPECT_EQ(countOf(out, "It take "), 1);
-  const int n = stopPeriods(out);
+  const std::string out = cap.text();
+  ASSERT_EQ(countOf(out, "It take "), 1);
+  int n = -1;
+  std::sscanf(out.c_str() + out.find("It take "), "It take %d periods to stop.", &n);
   // Long enough for the axis limit, not one period longer than needed.
   EXPECT_GE(n * 0.005, std::fabs(cruise) / 2.0 - 1e-12);
   EXPECT_LT((n - 1) * 0.005, std::fabs(cruise) / 2.0 + 1e-12);
-  EXPECT_EQ(countOf(out, "\n\n"), n + 1);
   EXPECT_EQ(deleted, 1);
   EXPECT_EQ(motors_[0]->calls(TestMotor::kSetEnable), 0);
 
@@ -50,14 +43,6 @@ TEST_F(InterpolatorTest, StopDuringAMoveDeceleratesToRestAndDropsTheQueue) {
     EXPECT_EQ(goals.back(), goals[goals.size() - 2]);  // last step at exactly 0
     EXPECT_EQ(ip_->plan_states_[i].vel, 0.0);
   }
-
-  // The arm takes the next command as usual, from where it stopped.
-  const double held = motors_[0]->position();
-  ip_->insertCmd(move({held + 0.1, 0.0, 0.0, 0.0, 0.0, 0.0}));
-  Capture cap2;
-  ASSERT_TRUE(runUntilIdle(1000));
-  EXPECT_EQ(countOf(cap2.text(), "plan and curpos arrives goal"), 1);
-  EXPECT_NEAR(motors_[0]->position(), held + 0.1, 1e-9);
 }
 
 TEST_F(InterpolatorTest, StopWhileIdleCancelsTheNextCommandAndHoldsTheArm) {
@@ -69,7 +54,7 @@ TEST_F(InterpolatorTest, StopWhileIdleCancelsTheNextCommandAndHoldsTheArm) {
   for (auto& m : motors_) EXPECT_TRUE(m->goals().empty());
 
   int deleted = 0;
-  ip_->insertCmd(ioCmd(kMotorIoEnable, true, new CountedMotorIoCmd(&deleted)));
+  ip_->insertCmd(enableCmd(true, new CountedMotorIoCmd(&deleted)));
   Capture cap;
   ASSERT_TRUE(runUntilIdle(5));
   EXPECT_EQ(countOf(cap.text(), "It take 1 periods to stop.\n"), 1);
@@ -81,8 +66,6 @@ TEST_F(InterpolatorTest, StopWhileIdleCancelsTheNextCommandAndHoldsTheArm) {
   }
 }
 
-// A failed read skips the whole pass, during a move and during its stop
-// alike: afterwards every goal is the one a run without failures sends.
 TEST_F(InterpolatorTest, FailedReadsPauseMoveAndStopWithoutLosingAStep) {
   auto run = [this](bool fail) {
     makeArm(2, true, 1.0, 2.0);

@@ -22,7 +22,7 @@ bool withinLimits(const JointVec5f& q) {
 // Over many reachable poses and start joints, the choice is always a solution
 // within the limits with the smallest largest joint change, or the current
 // joints when no solution is within the limits.
-TEST_F(InterpolatorTest, ChosenSolutionIsWithinLimitsAndNearest) {
+TEST_F(InterpolatorTest, ChosenSolutionIsWithinLimitsAndNearestOrTheCurrentJoints) {
   makeArm(6);
   ArmKinematics arm5({0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {20, 300, 250, 50, 0}, {100, 0, 0, 0, 30});
   ip_->kinematics_ = &arm5;
@@ -61,13 +61,10 @@ TEST_F(InterpolatorTest, ChosenSolutionIsWithinLimitsAndNearest) {
               }
             }
   EXPECT_GT(first_invalid, 0);  // poses whose first solution is out of range
-}
 
-TEST_F(InterpolatorTest, ShortInputsAreAnsweredWithTheCurrentJoints) {
-  makeArm(6);
-  const std::vector<double> current = {0.1, 0.2, 0.3, 0.4};
-  Capture quiet;
-  EXPECT_EQ(ip_->chooseIkSolution({400, 0, 100, 0, 0, 0}, current), current);
+  // Inputs too short to be a pose or a joint vector: the current joints.
+  const std::vector<double> four = {0.1, 0.2, 0.3, 0.4};
+  EXPECT_EQ(ip_->chooseIkSolution({400, 0, 100, 0, 0, 0}, four), four);
   EXPECT_EQ(ip_->chooseIkSolution({400, 0, 100}, {0, 0, 0, 0, 0}), (std::vector<double>{0, 0, 0, 0, 0}));
 }
 

@@ -49,14 +49,14 @@ struct CountedMotorIoCmd : MotorIoCmd {
   int* deleted_;
 };
 
-// An Interpolator over simulated motors, driven one pass at a time.
+// An Interpolator over simulated motors (motor value = joint value), driven
+// one pass at a time.
 class InterpolatorTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { arm_test::initRosOnce(); }
 
-  // Axis i: limit max_vel, max_acc, ratio (motor value = joint value * ratio).
   void makeArm(int axes = 6, bool enabled = true, double max_vel = 1.0, double max_acc = 2.0,
-               std::vector<double> ratios = {}) {
+               const std::vector<double>& ratios = {}) {
     ip_.reset();
     motors_.clear();
     para_.axis_num = axes;
@@ -64,11 +64,7 @@ class InterpolatorTest : public ::testing::Test {
     para_.axis_paras.assign(axes, AxisPara());
     for (int i = 0; i < axes; ++i) {
       motors_.push_back(std::make_unique<TestMotor>(0.0, enabled));
-      AxisPara& axis = para_.axis_paras[i];
-      axis.max_vel = max_vel;
-      axis.max_acc = max_acc;
-      axis.ratio = ratios.empty() ? 1.0 : ratios[i];
-      axis.motor = motors_.back().get();
+      para_.axis_paras[i] = {max_vel, max_acc, ratios.empty() ? 1.0 : ratios[i], motors_.back().get()};
     }
     ip_ = std::make_unique<Interpolator>(para_, &kin_);
     ip_->startLoop();
@@ -81,14 +77,9 @@ class InterpolatorTest : public ::testing::Test {
   // Like the producers: synchronised trapezoids from the measured positions.
   AllAxisesJointPlanner* move(const std::vector<double>& to) {
     const std::vector<AxisState> states = ip_->getAxisStates();
-    return planned([&](int i, const AxisPara& axis) -> TrajectoryInterface* {
+    return planned([&](int i, const AxisPara& a) -> TrajectoryInterface* {
       auto* p = new TrapezoidPlanner(1);
-      TrapezoidPlannerInput in;
-      in.q0 = states[i].pos;
-      in.q1 = to[i];
-      in.vmax = axis.max_vel;
-      in.amax = axis.max_acc;
-      in.amin = -axis.max_acc;
+      const TrapezoidPlannerInput in{0.0, states[i].pos, to[i], 0.0, 0.0, a.max_vel, a.max_acc, -a.max_acc};
       p->setInput(&in);
       return p;
     });
@@ -101,13 +92,9 @@ class InterpolatorTest : public ::testing::Test {
     });
   }
 
-  MotorIoCmd* ioCmd(int kind, bool on = true, MotorIoCmd* cmd = new MotorIoCmd()) {
+  MotorIoCmd* enableCmd(bool on, MotorIoCmd* cmd = new MotorIoCmd()) {
     cmd->setRobotPara(para_);
-    if (kind == kMotorIoHome) {
-      cmd->setHome();
-    } else {
-      cmd->setEnable(on);
-    }
+    cmd->setEnable(on);
     return cmd;
   }
 
@@ -131,8 +118,7 @@ class InterpolatorTest : public ::testing::Test {
   std::unique_ptr<Interpolator> ip_;
 
  private:
-  AllAxisesJointPlanner* planned(
-      const std::function<TrajectoryInterface*(int, const AxisPara&)>& make) {
+  AllAxisesJointPlanner* planned(const std::function<TrajectoryInterface*(int, const AxisPara&)>& make) {
     auto* cmd = new AllAxisesJointPlanner();
     cmd->setPlannerType(kPlannerTrapezoid);
     cmd->setRobotPara(para_);

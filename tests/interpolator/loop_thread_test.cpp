@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 
 // The loop on its own thread while producers and readers use the Interpolator.
 TEST_F(InterpolatorTest, ProducersAndReadersRunBesideTheLoop) {
-  makeArm(6, false);
+  makeArm(6);
   std::thread loop([this] { ip_->run(); });
   std::atomic<bool> reading{true};
   std::thread reader([this, &reading] {
@@ -29,25 +29,14 @@ TEST_F(InterpolatorTest, ProducersAndReadersRunBesideTheLoop) {
       std::this_thread::sleep_for(1ms);
     }
   });
-  auto waitIdle = [this] {
-    for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;) {
-      if (queued() == 0) return true;
-      std::this_thread::sleep_for(5ms);
-    }
-    return false;
-  };
 
-  ip_->insertCmd(ioCmd(kMotorIoEnable, true));
-  ASSERT_TRUE(waitIdle());
   ip_->setGripSignal(true);
-  ip_->insertCmd(move({0.3, 0.2, 0.1, 0.0, -0.1, -0.2}));
-  ASSERT_TRUE(waitIdle());
-  EXPECT_NEAR(motors_[0]->position(), 0.3, 1e-9);
-
   ip_->insertCmd(move({1.5, 0.0, 0.0, 0.0, 0.0, 0.0}));
   std::this_thread::sleep_for(200ms);
   ip_->stop();
-  ASSERT_TRUE(waitIdle());
+  for (int i = 0; i < 2000 && queued() > 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(queued(), 0u);
+  EXPECT_GT(motors_[0]->position(), 0.0);
   EXPECT_LT(motors_[0]->position(), 1.5);
   EXPECT_EQ(ip_->stop_flag_, 0u);
 
@@ -75,7 +64,7 @@ TEST_F(InterpolatorTest, StateFlagsReachASubscriberInAnotherProcess) {
     EXPECT_TRUE(listener.waitForOutput("system_state=0", 10s)) << listener.output();
     ip_->setAbnormalFlag(true);
     EXPECT_TRUE(listener.waitForOutput("system_state=1", 10s)) << listener.output();
-    ip_->insertCmd(ioCmd(kMotorIoEnable, false));
+    ip_->insertCmd(enableCmd(false));
     EXPECT_TRUE(listener.waitForOutput("motor_state=0\nmotor_state=1", 10s)) << listener.output();
   }
   ip_->requestQuit();

@@ -44,21 +44,6 @@ CubicPlannerInput points(std::vector<double> times, std::vector<double> position
   return CubicPlannerInput{std::move(positions), std::move(times)};
 }
 
-TEST(CubicPlannerRun, StartsAndEndsAtRestAndFinishesAfterLastTime) {
-  CubicPlanner p;
-  CubicPlannerInput in = points({0, 1, 2, 3}, {0.2, 1.0, -0.5, 0.4});
-  p.setInput(&in);
-  EXPECT_EQ(p.motionTime(), 3.0);
-  ASSERT_EQ(p.plan(), 0);
-  int finished = -1;
-  EXPECT_NEAR(p.position(&finished, 1e-4), 0.2, 1e-6);  // zero start velocity
-  EXPECT_NEAR(p.position(&finished, 3.0 - 1e-4), 0.4, 1e-6);
-  EXPECT_NEAR(p.position(&finished, 3.0), 0.4, 1e-12);
-  EXPECT_EQ(finished, 0);
-  EXPECT_EQ(p.position(&finished, 3.005), 0.4);
-  EXPECT_EQ(finished, 1);
-}
-
 // A refused plan must not leave the previous spline to be sampled.
 TEST(CubicPlannerRun, RefusesPointsThatCannotMakeASpline) {
   const double nan = std::numeric_limits<double>::quiet_NaN();

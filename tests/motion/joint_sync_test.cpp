@@ -26,24 +26,16 @@ RobotPara robotOf(int axes) {
 }
 
 // Built in the order every producer uses; the planners' console lines are dropped.
-std::unique_ptr<AllAxisesJointPlanner> plannedMove(const std::vector<Axis>& axes, int* rc,
-                                                   uint32_t sync = 1) {
+std::unique_ptr<AllAxisesJointPlanner> plannedMove(const std::vector<Axis>& axes, int* rc) {
   auto cmd = std::make_unique<AllAxisesJointPlanner>();
   cmd->setPlannerType(kPlannerTrapezoid);
   cmd->setRobotPara(robotOf(static_cast<int>(axes.size())));
   std::vector<TrajectoryInterface*> planners;
-  for (size_t i = 0; i < axes.size(); ++i) planners.push_back(new TrapezoidPlanner(sync));
+  for (size_t i = 0; i < axes.size(); ++i) planners.push_back(new TrapezoidPlanner(1));
   cmd->setTrajInterfaces(planners);
   for (size_t i = 0; i < axes.size(); ++i) {
     const Axis& a = axes[i];
-    TrapezoidPlannerInput in;
-    in.q0 = a.q0;
-    in.q1 = a.q1;
-    in.v0 = a.v0;
-    in.v1 = a.v1;
-    in.vmax = a.vmax;
-    in.amax = a.a;
-    in.amin = -a.a;
+    TrapezoidPlannerInput in{0.0, a.q0, a.q1, a.v0, a.v1, a.vmax, a.a, -a.a};
     EXPECT_EQ(cmd->setInput(static_cast<int32_t>(i), &in), 0);
   }
   arm_test::StdoutCapture quiet;
@@ -88,25 +80,6 @@ void expectSynchronised(AllAxisesJointPlanner& cmd, const std::vector<Axis>& axe
   }
   EXPECT_EQ(all, 1) << "every axis finished at the common time";
   for (size_t i = 0; i < n; ++i) EXPECT_NEAR(pos[i], axes[i].q1, 1e-6) << "axis " << i;
-}
-
-TEST(JointSync, SixAxesReTimedToSlowest) {
-  std::vector<Axis> axes;
-  for (double d : {1.0, 0.5, 3.0, 0.2, 0.2, 0.1}) axes.push_back({0.0, d, 1.0, 1.0});
-  int rc = -9;
-  auto cmd = plannedMove(axes, &rc);
-  ASSERT_EQ(rc, 0);
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_DOUBLE_EQ(timingOf(*cmd, i).Ta, 1.0);
-    EXPECT_DOUBLE_EQ(timingOf(*cmd, i).Tv, 2.0);
-  }
-  expectSynchronised(*cmd, axes);
-
-  // Sync flag 0 on the first axis: each axis keeps its own profile.
-  cmd = plannedMove({{0, 1, 1, 1}, {0, 3, 1, 1}}, &rc, 0);
-  ASSERT_EQ(rc, 0);
-  EXPECT_DOUBLE_EQ(timingOf(*cmd, 0).Tall, 2.0);
-  EXPECT_DOUBLE_EQ(timingOf(*cmd, 1).Tall, 4.0);
 }
 
 // Re-timed to the slowest axis (axis 1), axis 2 would need 2.41 rad/s: the
@@ -172,14 +145,10 @@ TEST(JointPlanFailure, FailedOrMisfedPlanIsNeverExecuted) {
 
   cmd = plannedMove(std::vector<Axis>(6, Axis{0, 1, 1, 1}), &rc);
   TrapezoidPlannerInput in;
-  CubicPlannerInput cubic;
-  TrapezoidPlanner stray(1);
   {
     arm_test::StdoutCapture quiet;
     EXPECT_EQ(cmd->setInput(6, &in), -1);
     EXPECT_EQ(cmd->setInput(-1, &in), -1);
-    EXPECT_EQ(cmd->setInput(0, &cubic), -1);  // wrong record for trapezoid planners
-    cmd->setTrajInterfaces({&stray});          // wrong size: refused, stays the caller's
   }
   std::vector<double> short_pos(5);
   EXPECT_EQ(cmd->calAllJointsPostion(short_pos, 0.1), -1);
@@ -200,25 +169,6 @@ TEST(JointPlanOwnership, CommandDeletesItsPlanners) {
   EXPECT_EQ(destroyed, 2) << "a replaced list is freed";
   delete static_cast<AbstractCmdInterface*>(planner.release());
   EXPECT_EQ(destroyed, 4);
-}
-
-TEST(JointCubicMove, AxesFollowOwnSplinesUntilLastTime) {
-  AllAxisesJointPlanner cmd;
-  cmd.setPlannerType(kPlannerCubic);
-  cmd.setRobotPara(robotOf(2));
-  cmd.setCubicSplines({new CubicPlanner, new CubicPlanner});
-  CubicPlannerInput a{{0, 1, 0.5, 2}, {0, 1, 2, 3}}, b{{0, -1, -2, -1}, {0, 1, 2, 3}}, two{{0, 1}, {0, 1}};
-  ASSERT_EQ(cmd.setInput(0, &a) + cmd.setInput(1, &b), 0);
-  arm_test::StdoutCapture quiet;
-  ASSERT_EQ(cmd.plan(), 0);
-  std::vector<double> pos(2);
-  EXPECT_EQ(cmd.calAllJointsPostion(pos, 1.0), 0);
-  EXPECT_EQ(pos, (std::vector<double>{1.0, -1.0}));
-  EXPECT_EQ(cmd.calAllJointsPostion(pos, 3.0), 0);
-  EXPECT_EQ(cmd.calAllJointsPostion(pos, 3.005), 1);
-  cmd.setInput(1, &two);
-  EXPECT_EQ(cmd.plan(), -1);
-  EXPECT_EQ(cmd.calAllJointsPostion(pos, 1.0), -1);
 }
 
 }  // namespace

@@ -2,11 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "motor_io_cmd.h"
-#include "set_io_cmd.h"
 #include "stdout_capture.h"
 #include "test_motor.h"
 
@@ -54,13 +52,11 @@ TEST_F(MotorIoCmdTest, EnableStateIsAndOverAllAxes) {
   EXPECT_EQ(motor(6).calls(TestMotor::kGetEnable), 2) << "axes after a disabled one are still read";
 }
 
-TEST_F(MotorIoCmdTest, FailingAxisStopsTheRunAndIsNamed) {
+TEST_F(MotorIoCmdTest, FailingAxisStopsTheRun) {
   motor(3).setResult(TestMotor::kGetEnable, kMotorNoEnableState);
   bool all_on = true;
-  StdoutCapture read_out;
+  StdoutCapture quiet;
   EXPECT_EQ(cmd_.getEnableStatus(&all_on), kMotorNoEnableState);
-  EXPECT_NE(read_out.text().find("The <3> axis return error_code=<5004> when getEnableStatus."),
-            std::string::npos);
   EXPECT_FALSE(all_on);
   EXPECT_EQ(motor(4).calls(TestMotor::kGetEnable), 0);
   cmd_.setEnable(true);
@@ -68,10 +64,13 @@ TEST_F(MotorIoCmdTest, FailingAxisStopsTheRunAndIsNamed) {
 
   for (auto& m : motors_) m->setEnabled(false);
   motor(2).setResult(TestMotor::kSetEnable, kMotorGoalNotStored);
-  StdoutCapture quiet;
   EXPECT_EQ(cmd_.execute(), kMotorGoalNotStored);
   EXPECT_TRUE(motor(1).enabled());
   EXPECT_EQ(calls(TestMotor::kSetEnable), 2);
+
+  motor(4).setResult(TestMotor::kHome, kMotorHomeTimeout);
+  EXPECT_EQ(cmd_.seHome(3000), -1) << "whatever the motor's code";
+  EXPECT_EQ(motor(5).calls(TestMotor::kHome), 0) << "axes after the failing one are left alone";
 }
 
 TEST_F(MotorIoCmdTest, DoneOnlyWhenEveryAxisReachedRequestedState) {
@@ -88,13 +87,6 @@ TEST_F(MotorIoCmdTest, DoneOnlyWhenEveryAxisReachedRequestedState) {
   EXPECT_FALSE(cmd_.isEnableDone());
 }
 
-TEST_F(MotorIoCmdTest, HomeFailureIsMinusOneWhateverTheCode) {
-  motor(4).setResult(TestMotor::kHome, kMotorHomeTimeout);
-  StdoutCapture quiet;
-  EXPECT_EQ(cmd_.seHome(3000), -1);
-  EXPECT_EQ(motor(5).calls(TestMotor::kHome), 0) << "axes after the failing one are left alone";
-}
-
 TEST_F(MotorIoCmdTest, SetThatCannotBeDrivenIsRefused) {
   RobotPara short_set = para_;
   short_set.axis_paras.resize(4);
@@ -109,15 +101,6 @@ TEST_F(MotorIoCmdTest, SetThatCannotBeDrivenIsRefused) {
   cmd_.setRobotPara(no_motor);
   EXPECT_EQ(cmd_.seHome(1), -1);
   EXPECT_EQ(calls(TestMotor::kGetEnable) + calls(TestMotor::kSetEnable) + calls(TestMotor::kHome), 0);
-}
-
-TEST(SetIoCmdTest, NoGripperIsAnErrorNotACrash) {
-  SetIoCmd cmd;
-  bool flag = true;
-  StdoutCapture quiet;
-  EXPECT_EQ(cmd.execute(), -1);
-  EXPECT_EQ(cmd.getEnableStatus(&flag), -1);
-  EXPECT_EQ(cmd.getStopStatus(&flag), -1);
 }
 
 }  // namespace

@@ -9,13 +9,7 @@
 namespace {
 
 TrapezoidPlannerInput restToRest(double q0, double q1, double vmax, double a) {
-  TrapezoidPlannerInput in;
-  in.q0 = q0;
-  in.q1 = q1;
-  in.vmax = vmax;
-  in.amax = a;
-  in.amin = -a;
-  return in;
+  return TrapezoidPlannerInput{0.0, q0, q1, 0.0, 0.0, vmax, a, -a};
 }
 
 // A planner planned from `in`; its plan() result in *rc.
@@ -61,20 +55,14 @@ TEST(TrapezoidProfile, CruiseTriangleAndMirrorSampleCorrectly) {
   for (double s = 0; s < 4.5; s += 0.25) EXPECT_DOUBLE_EQ(down.at(s), -full.at(s)) << s;
 }
 
-TEST(TrapezoidRePlan, MovesOwnDistanceInGivenDurationsOrRefuses) {
+// The success path of re-timing is covered by the synchronised moves.
+TEST(TrapezoidRePlan, RefusesDurationsThatCannotCarryTheMove) {
   Planned m(restToRest(0, 0.5, 1, 1));
   TrapezoidTiming ref;
   ref.Ta = ref.Td = 1;
   ref.Tv = 2;
   ref.Tall = 4;
   ASSERT_EQ(m.rePlan(ref), 0);
-  EXPECT_NEAR(m.timing()->Vv, 1.0 / 6.0, 1e-15);
-  int finished = 0;
-  EXPECT_LT(m.at(3.9, &finished), 0.5);
-  EXPECT_EQ(finished, 0);
-  EXPECT_DOUBLE_EQ(m.at(4.0, &finished), 0.5);
-  EXPECT_EQ(finished, 1);
-
   EXPECT_EQ(m.rePlan(TrapezoidTiming()), -1) << "no ramps and no cruise cannot carry a move";
   ref.Tv = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(m.rePlan(ref), -1);

@@ -3,7 +3,6 @@
 // "rt/compat_to_peer" with a JointState on "rt/compat_from_peer" and reports
 // the ROS graph and participant user data it discovers.
 #include <dds/dds.h>
-#include <signal.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,9 +16,6 @@
 #include "peer_types.h"
 
 namespace {
-
-volatile sig_atomic_t g_stop = 0;
-void onSignal(int) { g_stop = 1; }
 
 std::set<std::string> g_printed;
 void report(const std::string& line) {
@@ -64,8 +60,6 @@ extern "C" const char* __tsan_default_suppressions() { return "race:libddsc.so\n
 
 int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
-  signal(SIGTERM, onSignal);
-  signal(SIGINT, onSignal);
   const char* env = std::getenv("ROS_DOMAIN_ID");
   const dds_domainid_t domain = env ? static_cast<dds_domainid_t>(std::atoi(env)) : 0;
 
@@ -103,7 +97,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!g_stop && std::chrono::steady_clock::now() < deadline) {
+  while (std::chrono::steady_clock::now() < deadline) {
     dds_waitset_wait(waitset, nullptr, 0, DDS_MSECS(100));
     drain<std_msgs_msg_dds__Float64MultiArray_>(reader, [&](const auto& msg) {
       report("peer got array of " + std::to_string(msg.data._length));

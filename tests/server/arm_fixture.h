@@ -42,19 +42,26 @@ class ArmFixture : public ::testing::Test {
   std::thread loop_;
 };
 
-// A started call server on a free loopback port.
-class CallServerFixture : public ArmFixture {
+// A started server of the given kind on a free loopback port.
+template <typename Server>
+class ServerFixture : public ArmFixture {
  protected:
   void SetUp() override {
     ArmFixture::SetUp();
     port_ = arm_test::freeTcpPort();
-    server_ = std::make_unique<DriverCallServer>("127.0.0.1", static_cast<uint32_t>(port_), ip());
+    server_ = std::make_unique<Server>("127.0.0.1", static_cast<uint32_t>(port_), ip());
     ASSERT_TRUE(server_->Start());
   }
   void TearDown() override {
     server_.reset();
     ArmFixture::TearDown();
   }
+  int port_ = 0;
+  std::unique_ptr<Server> server_;
+};
+
+class CallServerFixture : public ServerFixture<DriverCallServer> {
+ protected:
   bool servesArmId(LoopbackClient& client, Ms timeout = Ms(5000)) {
     return client.sendBytes(kIdRequest) && client.readBytes(44, timeout) == kIdReply;
   }
@@ -62,8 +69,6 @@ class CallServerFixture : public ArmFixture {
   const std::string kIdRequest{"\x00\x00\x00\x02\x08\x01", 6};
   const std::string kIdReply =
       std::string("\x00\x00\x00\x28\x08\x01\x12\x24", 8) + DriverCallServer::kArmId;
-  int port_ = 0;
-  std::unique_ptr<DriverCallServer> server_;
 };
 
 }  // namespace server_test

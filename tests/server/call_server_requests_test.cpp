@@ -15,8 +15,6 @@ std::string moveRequest(const std::vector<double>& angles) {
 }
 
 const std::string kPowerOn("\x00\x00\x00\x04\x08\x03\x10\x01", 8);
-const std::string kPowerBare("\x00\x00\x00\x02\x08\x03", 6);  // no body: off
-const std::string kPowerDone = "00 00 00 04 08 03 18 01";
 const std::string kMoveRefused = "00 00 00 04 08 02 18 00";
 
 class CallRequests : public CallServerFixture {};
@@ -39,19 +37,6 @@ TEST_F(CallRequests, RefusedMovesAnswerFalseAndQueueNothing) {
   EXPECT_EQ(hex(client.readBytes(8)), kMoveRefused);
   std::lock_guard<std::mutex> lock(ip()->queue_mutex_);
   EXPECT_TRUE(ip()->cmd_queue_.empty());
-}
-
-TEST_F(CallRequests, PowerFollowsTheRequestEvenWhileAbnormal) {
-  ip()->setAbnormalFlag(true);
-  startLoop();
-  LoopbackClient client;
-  ASSERT_TRUE(client.connectTo(port_));
-  ASSERT_TRUE(client.sendBytes(kPowerOn));
-  EXPECT_EQ(hex(client.readBytes(8)), kPowerDone);
-  for (auto& m : motors()) EXPECT_TRUE(m->enabled());
-  ASSERT_TRUE(client.sendBytes(kPowerBare));
-  EXPECT_EQ(hex(client.readBytes(8)), kPowerDone);
-  for (auto& m : motors()) EXPECT_FALSE(m->enabled());
 }
 
 TEST_F(CallRequests, ClientGoneBeforeItsReplyLeavesTheServerServing) {

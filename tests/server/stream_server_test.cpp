@@ -24,26 +24,13 @@ class SmallBufferStreamServer : public DriverStreamServer {
   }
 };
 
-class StreamServer : public ArmFixture {
+class StreamServer : public ServerFixture<SmallBufferStreamServer> {
  protected:
-  void SetUp() override {
-    ArmFixture::SetUp();
-    port_ = arm_test::freeTcpPort();
-    server_ =
-        std::make_unique<SmallBufferStreamServer>("127.0.0.1", static_cast<uint32_t>(port_), ip());
-    ASSERT_TRUE(server_->Start());
-  }
-  void TearDown() override {
-    server_.reset();
-    ArmFixture::TearDown();
-  }
   bool readState(LoopbackClient& client) {
     std::string payload;
     return client.readFrame(&payload, Ms(3000)) && state_.ParseFromString(payload);
   }
 
-  int port_ = 0;
-  std::unique_ptr<SmallBufferStreamServer> server_;
   robot_ping::MainArmStates state_;
 };
 

@@ -12,17 +12,6 @@ using servo_sim::ServoFaults;
 
 using BusReplyCheck = servo_test::SimPortTest;
 
-TEST_F(BusReplyCheck, ErrorByteIsKeptButIsNoFailure) {
-  ServoFaults f;
-  f.error_byte = 0x20;
-  faults(1, f);
-  EXPECT_EQ(port_.writeRegByte(1, 40, 1), 1);
-  EXPECT_EQ(port_.status_, 0x20);
-  port_.status_ = 0;
-  EXPECT_EQ(port_.readRegByte(1, 40), 1);
-  EXPECT_EQ(port_.status_, 0x20);
-}
-
 TEST_F(BusReplyCheck, DamagedRepliesFailEveryTransaction) {
   const char* names[] = {"bad checksum", "reply from servo 2", "cut reply",
                          "noise before the reply", "silent"};

@@ -1,5 +1,4 @@
-// Reply waits of the serial transport: time-outs, partial replies, signals,
-// hang-ups and a closed port.
+// Reply waits of the serial transport: signals, hang-ups and a closed port.
 #include <pthread.h>
 #include <signal.h>
 
@@ -24,15 +23,6 @@ class SerialPort : public servo_test::SimPortTest {
     return port_.readRx(buf, 6);
   }
 };
-
-TEST_F(SerialPort, PartialReplyIsReturnedWhenTheTimeOutEnds) {
-  ServoFaults cut;
-  cut.cut_reply_to = 4;
-  faults(1, cut);
-  const auto t0 = Clock::now();
-  EXPECT_EQ(pingAndRead(50), 4);
-  EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(50));
-}
 
 TEST_F(SerialPort, SignalsDoNotCutTheWaitShort) {
   struct sigaction sa {};

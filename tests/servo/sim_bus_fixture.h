@@ -7,8 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "bus_servo_motor.h"
-#include "servo_bus_thread.h"
 #include "servo_family_a.h"
 #include "servo_sim/servo_bus_sim.h"
 
@@ -52,30 +50,6 @@ class SimPortTest : public SimBusTest {
     ASSERT_TRUE(port_.openPort(1000000, device()));
   }
   ServoFamilyA port_;
-};
-
-// A bus thread of its own on the simulated bus, serving motors made by motor().
-class SimBusMotorTest : public SimBusTest {
- protected:
-  void startBus(int servos, servo::ServoBusThread::Worker worker) {
-    startSim(servos);
-    bus_ = std::make_unique<servo::ServoBusThread>(device(), worker);
-  }
-
-  busServoMotor& motor(uint32_t id, uint8_t reverse = 0) {
-    motors_.push_back(std::make_unique<busServoMotor>(id, reverse, bus_.get()));
-    motors_.back()->init();
-    return *motors_.back();
-  }
-
-  // The torque state as read back, or -1 while the servo is offline.
-  static int enableState(busServoMotor& m) {
-    bool on = false;
-    return m.getEnableStatus(&on) == kMotorOk ? on : -1;
-  }
-
-  std::vector<std::unique_ptr<busServoMotor>> motors_;
-  std::unique_ptr<servo::ServoBusThread> bus_;  // destroyed before the motors it serves
 };
 
 }  // namespace servo_test

@@ -52,11 +52,6 @@ Bytes BusClient::transact(const Bytes& frame, size_t count, milliseconds timeout
   return receive(count, timeout);
 }
 
-SimBus::SimBus(servo_sim::SimOptions options, int servos) : sim(std::move(options)) {
-  for (int id = 1; id <= servos; ++id) sim.addServo(static_cast<uint8_t>(id));
-  ok = sim.start() && client.open(sim.slavePath());
-}
-
 Bytes frame(uint8_t id, uint8_t instruction, const Bytes& params) {
   return servo_sim::makeInstructionFrame(id, instruction, params);
 }

@@ -20,10 +20,7 @@ using std::chrono::milliseconds;
 // serial port on the pty slave, writes as given, reads with a deadline.
 class BusClient {
  public:
-  BusClient() = default;
   ~BusClient() { close(); }
-  BusClient(const BusClient&) = delete;
-  BusClient& operator=(const BusClient&) = delete;
 
   bool open(const std::string& path);
   void close();
@@ -32,23 +29,20 @@ class BusClient {
   Bytes receive(size_t count, milliseconds timeout);
   // Discards whatever is waiting, then sends and collects.
   Bytes transact(const Bytes& frame, size_t count, milliseconds timeout = milliseconds(1000));
-  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;
 };
 
-// A running simulator with servos 1..n and a client on its slave.
-struct SimBus {
-  explicit SimBus(servo_sim::SimOptions options = servo_sim::SimOptions(), int servos = 3);
+// A running simulator with servos 1..3 and a client on its slave.
+class SimBusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (uint8_t id = 1; id <= 3; ++id) sim.addServo(id);
+    ASSERT_TRUE(sim.start() && client.open(sim.slavePath()));
+  }
   servo_sim::ServoBusSim sim;
   BusClient client;
-  bool ok = false;
-};
-
-class SimBusTest : public ::testing::Test, public SimBus {
- protected:
-  void SetUp() override { ASSERT_TRUE(ok); }
 };
 
 // Instruction frame / status reply with their checksums.

@@ -14,21 +14,16 @@ using namespace sim_test;
 namespace {
 // A private folder for the link, removed with whatever the test left in it.
 struct LinkDir {
-  LinkDir() {
-    char tmpl[] = "/tmp/servo_sim_tool_XXXXXX";
-    dir = mkdtemp(tmpl) ? tmpl : "";
-    link = dir + "/servoBus";
-  }
+  char dir[32] = "/tmp/servo_sim_tool_XXXXXX";
+  const std::string link = std::string(mkdtemp(dir) ? dir : "") + "/servoBus";
   ~LinkDir() {
     unlink(link.c_str());
-    rmdir(dir.c_str());
+    rmdir(dir);
   }
   bool isLink() const {
     struct stat st {};
     return lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
   }
-  std::string dir;
-  std::string link;
 };
 }  // namespace
 
