@@ -3,3 +3,8 @@ add_executable(figures_stream_client ${CMAKE_CURRENT_LIST_DIR}/figures_stream_cl
 target_link_libraries(figures_stream_client PRIVATE arm_core)
 add_executable(figures_mover ${CMAKE_CURRENT_LIST_DIR}/figures_mover.cpp)
 target_link_libraries(figures_mover PRIVATE arm_core)
+# Needs the test support library (child processes, a private DDS domain).
+if(TARGET arm_test_support)
+  arm_add_bench(figures_latency_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/figures_latency.cpp
+                LIBS servo_sim arm_test_support)
+endif()
