@@ -39,19 +39,16 @@
 
 #include "arm_build_config.h"
 #include "child_process.h"
-#include "rclcpp/rclcpp.hpp"
+#include "figures_operator.h"
 #include "ros_domain.h"
-#include "sensor_msgs/msg/joint_state.hpp"
 #include "servo_sim/servo_bus_sim.h"
-#include "std_msgs/msg/bool.hpp"
-#include "std_msgs/msg/float64_multi_array.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kJoints = 6;
+using figures::kJoints;
 constexpr uint8_t kGoalRegister = 41;
 constexpr double kAmplitude = 0.2;  // rad, every joint, back and forth
 constexpr double kScale = 0.5;
@@ -70,53 +67,10 @@ bool portInUse(int port) {
   return used;
 }
 
-class Probe : public rclcpp::Node {
+class Probe : public figures::Operator {
  public:
-  Probe() : rclcpp::Node("figures_latency") {
-    movj_ = create_publisher<std_msgs::msg::Float64MultiArray>("movj_topic", rclcpp::QoS(10));
-    serve_ = create_publisher<std_msgs::msg::Bool>("serve_on_topic", rclcpp::QoS(1));
-    joint_sub_ = create_subscription<sensor_msgs::msg::JointState>(
-        "A_arm_joint_pos_topic", rclcpp::QoS(10), [this](const sensor_msgs::msg::JointState& m) {
-          std::lock_guard<std::mutex> lock(mutex_);
-          joints_ = m.position;
-        });
-    enable_sub_ = create_subscription<std_msgs::msg::Bool>(
-        "A_arm_motor_enable_topic", rclcpp::QoS(10),
-        [this](const std_msgs::msg::Bool& m) { enabled_ = m.data; });
-  }
-
-  void movj(double target) {
-    std_msgs::msg::Float64MultiArray msg;
-    msg.data.assign(kJoints, target);
-    msg.data.push_back(kScale);
-    movj_->publish(msg);
-  }
-  void serveOn() {
-    std_msgs::msg::Bool on;
-    on.data = true;
-    serve_->publish(on);
-  }
-  bool enabled() const { return enabled_; }
-  bool seenJoints() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return !joints_.empty();
-  }
-  double distance(double target) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (joints_.size() != static_cast<size_t>(kJoints)) return INFINITY;
-    double worst = 0.0;
-    for (double j : joints_) worst = std::max(worst, std::fabs(j - target));
-    return worst;
-  }
-
- private:
-  rclcpp::Publisher<std_msgs::msg::Float64MultiArray>::SharedPtr movj_;
-  rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr serve_;
-  rclcpp::Subscription<sensor_msgs::msg::JointState>::SharedPtr joint_sub_;
-  rclcpp::Subscription<std_msgs::msg::Bool>::SharedPtr enable_sub_;
-  std::mutex mutex_;
-  std::vector<double> joints_;
-  std::atomic<bool> enabled_{false};
+  Probe() : figures::Operator("figures_latency") {}
+  void movj(double target) { Operator::movj(target, kScale); }
 };
 
 template <typename Pred>

@@ -19,17 +19,14 @@
 #include <thread>
 #include <vector>
 
-#include "rclcpp/rclcpp.hpp"
-#include "sensor_msgs/msg/joint_state.hpp"
-#include "std_msgs/msg/bool.hpp"
-#include "std_msgs/msg/float64_multi_array.hpp"
+#include "figures_operator.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kJoints = 6;
+using figures::kJoints;
 // Feedback is quantised to 0.088 degrees per step; a few steps is "there".
 constexpr double kArrivedTolerance = 0.02;
 
@@ -49,29 +46,14 @@ bool parseDouble(const char* text, double min, double max, double* out) {
   return true;
 }
 
-class Mover : public rclcpp::Node {
+class Mover : public figures::Operator {
  public:
-  Mover() : rclcpp::Node("figures_mover") {
-    movj_ = create_publisher<std_msgs::msg::Float64MultiArray>("movj_topic", rclcpp::QoS(10));
-    serve_ = create_publisher<std_msgs::msg::Bool>("serve_on_topic", rclcpp::QoS(1));
-    joint_sub_ = create_subscription<sensor_msgs::msg::JointState>(
-        "A_arm_joint_pos_topic", rclcpp::QoS(10), [this](const sensor_msgs::msg::JointState& m) {
-          std::lock_guard<std::mutex> lock(mutex_);
-          joints_ = m.position;
-          joint_seen_ = true;
-        });
-    enable_sub_ = create_subscription<std_msgs::msg::Bool>(
-        "A_arm_motor_enable_topic", rclcpp::QoS(10),
-        [this](const std_msgs::msg::Bool& m) { enabled_ = m.data; });
-  }
+  Mover() : figures::Operator("figures_mover") {}
 
   bool waitForNode(std::chrono::seconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (joint_seen_) return true;
-      }
+      if (seenJoints()) return true;
       std::this_thread::sleep_for(10ms);
     }
     return false;
@@ -80,40 +62,12 @@ class Mover : public rclcpp::Node {
   bool serveOn(std::chrono::seconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
-      std_msgs::msg::Bool on;
-      on.data = true;
-      serve_->publish(on);
-      for (int i = 0; i < 100 && !enabled_; ++i) std::this_thread::sleep_for(10ms);
-      if (enabled_) return true;
+      Operator::serveOn();
+      for (int i = 0; i < 100 && !enabled(); ++i) std::this_thread::sleep_for(10ms);
+      if (enabled()) return true;
     }
     return false;
   }
-
-  void movj(double target, double scale) {
-    std_msgs::msg::Float64MultiArray msg;
-    msg.data.assign(kJoints, target);
-    msg.data.push_back(scale);
-    movj_->publish(msg);
-  }
-
-  // Largest distance of any joint from target, or infinity without a reading.
-  double distance(double target) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (joints_.size() != static_cast<size_t>(kJoints)) return INFINITY;
-    double worst = 0.0;
-    for (double j : joints_) worst = std::max(worst, std::fabs(j - target));
-    return worst;
-  }
-
- private:
-  rclcpp::Publisher<std_msgs::msg::Float64MultiArray>::SharedPtr movj_;
-  rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr serve_;
-  rclcpp::Subscription<sensor_msgs::msg::JointState>::SharedPtr joint_sub_;
-  rclcpp::Subscription<std_msgs::msg::Bool>::SharedPtr enable_sub_;
-  std::mutex mutex_;
-  std::vector<double> joints_;
-  bool joint_seen_ = false;
-  std::atomic<bool> enabled_{false};
 };
 
 int runMoves(Mover& mover, const Options& o) {
