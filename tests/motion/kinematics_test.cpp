@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 
 #include "arm_kinematics.h"
 #include "arm_model.h"
@@ -16,12 +17,12 @@
 
 namespace {
 
+using arm_test::countOf;
 using arm_test::makeArmKinematics;
 
-// The oracle below shares our DH columns; these figures check the columns.
-TEST(ForwardPose, HomePose) {
+TEST(ForwardPose, HomePoseAndBaseRotation) {
   ArmKinematics kin = makeArmKinematics();
-  Pose6D home;
+  Pose6D home, turned;
   ASSERT_EQ(kin.forwardPose(JointVec6f(), home), 1);
   EXPECT_NEAR(home.x, -477.464, 1e-3);
   EXPECT_NEAR(home.y, -239.506, 1e-3);
@@ -29,6 +30,12 @@ TEST(ForwardPose, HomePose) {
   EXPECT_NEAR(home.roll, 0.0, 1e-4);
   EXPECT_NEAR(home.pitch, -1.4464, 1e-4);
   EXPECT_NEAR(home.yaw, -1.4464, 1e-4);
+
+  // Joint 1 turns the whole arm a quarter turn about the base axis.
+  kin.forwardPose(JointVec6f(1.5707964f, 0, 0, 0, 0, 0), turned);
+  EXPECT_NEAR(turned.x, -home.y, 1e-3);
+  EXPECT_NEAR(turned.y, home.x, 1e-3);
+  EXPECT_NEAR(turned.z, home.z, 1e-3);
 }
 
 KDL::Chain kdlChainOf(const ArmKinematics& kin) {
@@ -69,14 +76,17 @@ TEST(ForwardPose, AgreesWithKdlOverRandomJoints) {
 }
 
 TEST(RollPitchYaw, SingularPitchPutsCombinedAngleIntoRoll) {
-  for (const float pitch : {1.5707964f, -1.5707964f}) {
-    float R[9], rpy[3];
-    rpyToRot(0.3f, pitch, 0.1f, R);
-    rotToRpy(R, rpy);
-    EXPECT_EQ(rpy[1], pitch);
-    EXPECT_EQ(rpy[2], 0.0f);
-    EXPECT_NEAR(rpy[0], pitch > 0 ? 0.2f : 0.4f, 1e-5);
-  }
+  float R[9], rpy[3];
+  rpyToRot(0.3f, 1.5707964f, 0.1f, R);
+  rotToRpy(R, rpy);
+  EXPECT_EQ(rpy[1], 1.5707964f);
+  EXPECT_EQ(rpy[2], 0.0f);
+  EXPECT_NEAR(rpy[0], 0.2f, 1e-5);
+
+  rpyToRot(0.3f, -1.5707964f, 0.1f, R);
+  rotToRpy(R, rpy);
+  EXPECT_EQ(rpy[1], -1.5707964f);
+  EXPECT_NEAR(rpy[0], 0.4f, 1e-5);
 }
 
 TEST(JointLimits, ComparedInDoubleAgainstSinglePrecisionPi) {
@@ -94,20 +104,28 @@ TEST(ArmModel, ColumnsThatDoNotFitLeaveNoModel) {
   arm_test::StdoutCapture quiet;
   ArmKinematics five({0, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {1, 2, 3, 4, 5}, {1, 1, 1, 1, 1});
   ArmKinematics short_a({0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {1, 2}, {0, 0, 0, 0, 0, 0});
-  for (ArmKinematics* kin : {&five, &short_a}) {
+  const std::vector<float> seven(7, 0.0f);
+  ArmKinematics too_many(seven, seven, seven, seven);
+  for (ArmKinematics* kin : {&five, &short_a, &too_many}) {
     Pose6D pose(1, 2, 3, 4, 5, 6);
     EXPECT_EQ(kin->forwardPose(JointVec6f(), pose), 0);
     EXPECT_EQ(pose.x, 0.0f);
   }
 }
 
-// With a2 = 0 no elbow branch has a solution; a stale count must not survive.
-TEST(InverseBranches, ArmWithoutSecondLinkHasNoSolution) {
+TEST(InverseBranches, ArmWithoutSecondLinkHasNoElbowSolution) {
+  const ArmKinematics kin = makeArmKinematics();
   IkSolutions sols;
   sols.num_sols = 5;
-  arm_test::StdoutCapture quiet;
-  EXPECT_FALSE(makeArmKinematics().inverse(Pose6D(300, 100, 500, 0, 0, 0), sols));
+  arm_test::StdoutCapture capture;
+  EXPECT_FALSE(kin.inverse(Pose6D(300, 100, 500, 0, 0, 0), sols));
+  const std::string out = capture.text();
   EXPECT_EQ(sols.num_sols, 0);
+  EXPECT_NE(out.find("num_sols: 0"), std::string::npos);
+  EXPECT_EQ(countOf(out, "q3 is not a valid number") + countOf(out, "equation (2,2) error") * 2 +
+                countOf(out, "equation (3,3) error") * 4,
+            8)
+      << "every one of the eight branches must be reported once";
 }
 
 }  // namespace

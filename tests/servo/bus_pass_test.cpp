@@ -134,7 +134,12 @@ TEST_F(BusPass, OfflineServoFailsItsCallsWhileOthersAreServed) {
   pass();
   ASSERT_EQ(m2.setMotorPosition(0.0), kMotorOk);
   silence(2);
+  testing::internal::CaptureStdout();
   const Traffic t = pass();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("\033[1;31mservo nodeid:2 read error!\033[0m\n"),
+            out.rfind("\033[1;31mservo nodeid:2 read error!\033[0m\n"));  // once per pass
+  EXPECT_NE(out.find("servo nodeid:2 read error!"), std::string::npos);
   EXPECT_EQ(t.at(1), kIdle);  // the others are still served
   bool enabled = true;
   EXPECT_EQ(m2.getEnableStatus(&enabled), kMotorNoEnableState);
