@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "node_harness.h"
+#include "stdout_capture.h"
 
 namespace node_test {
 namespace {
@@ -39,6 +40,7 @@ TEST_F(JointMoveTopics, MovjStartsAtTheMeasuredPoseWithItsScaleClampedAboveOne) 
 // Each bad message is followed on the same topic by a good one, which the
 // node handles after it; once the good one is queued, the bad ones are done.
 TEST_F(JointMoveTopics, MovjWithWrongSizeOverRangeOrNonFiniteTargetQueuesNothing) {
+  testing::internal::CaptureStdout();
   runPeer({"pace", "40",
            "movj", "0.1,0.1,0.1,0.1,0.1,0.1",            // no scale
            "movj", "0.1,0.1,0.1,0.1,0.1,0.1,0.5,0.5",    // one too many
@@ -52,6 +54,10 @@ TEST_F(JointMoveTopics, MovjWithWrongSizeOverRangeOrNonFiniteTargetQueuesNothing
   ASSERT_EQ(queue.size(), 2u);
   EXPECT_EQ(trapezoidInputs(queue[0].get()).at(5).q1, static_cast<double>(3.1415927f));
   EXPECT_EQ(trapezoidInputs(queue[1].get()).at(0).q1, 0.7);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("We recieve the wrong movj cmd size=<6>, not euqal (axis_num+1)"), std::string::npos);
+  EXPECT_NE(out.find("We recieve the wrong movj cmd size=<8>, not euqal (axis_num+1)"), std::string::npos);
+  EXPECT_EQ(arm_test::countOf(out, "axim angle is over range.Please send viable command again."), 3);
 }
 
 // P rows of six joints and a time; joint j of point p is (p + 1) * 0.1 + j * 0.01.
@@ -95,17 +101,25 @@ TEST_F(JointMoveTopics, MalformedMovjSPointListsQueueNothing) {
 
 // The follow topic is not ordered with the B arm topic: the peer waits between them.
 TEST_F(JointMoveTopics, FollowMovesAtPointFourToTheLastValidBArmState) {
-  // Only the last follow has a whole, finite B arm state to go to.
-  runPeer({"pace", "300", "follow", "go", "barm", "0.1,nan,0.3,0.4,0.5,0.6", "follow", "go",
-           "barm", "0.1,0.2,0.3,0.4,0.5,0.6", "barm", "1,1,1,1,1", "follow", "go"});
-  ASSERT_TRUE(waitForQueueSize(1));
-  const auto in = trapezoidInputs(takeQueue()[0].get());
-  ASSERT_EQ(in.size(), 6u);
+  testing::internal::CaptureStderr();
+  runPeer({"follow", "go", "sleep", "300",  // nothing stored yet
+           "barm", "0.1,0.2,0.3,0.4,0.5,0.6", "barm", "1,1,1,1,1", "sleep", "300", "follow", "go",
+           "sleep", "300", "barm", "0.1,nan,0.3,0.4,0.5,0.6", "sleep", "300", "follow", "go",
+           "sleep", "300", "barm", "0.6,0.5,0.4,0.3,0.2,0.1", "sleep", "300", "follow", "go"});
+  ASSERT_TRUE(waitForQueueSize(2));
+  auto queue = takeQueue();
+  const auto first = trapezoidInputs(queue[0].get());
+  ASSERT_EQ(first.size(), 6u);
   for (int i = 0; i < 6; ++i) {
-    EXPECT_DOUBLE_EQ(in[i].q1, 0.1 * (i + 1));
-    EXPECT_DOUBLE_EQ(in[i].amax, 0.4);
+    EXPECT_DOUBLE_EQ(first[i].q1, 0.1 * (i + 1));
+    EXPECT_DOUBLE_EQ(first[i].amax, 0.4);
   }
-  EXPECT_DOUBLE_EQ(in[1].vmax, arm_test::TestArm::kShoulderVel * 0.4);
+  EXPECT_DOUBLE_EQ(first[1].vmax, arm_test::TestArm::kShoulderVel * 0.4);
+  EXPECT_DOUBLE_EQ(trapezoidInputs(queue[1].get()).at(0).q1, 0.6);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(arm_test::countOf(log, "[robot_cmd_processor]: A arm start follow B arm current pos."), 4);
+  EXPECT_EQ(arm_test::countOf(log, "[robot_cmd_processor]: ERROR: Cannot get B arm current pos."), 1);
+  EXPECT_EQ(arm_test::countOf(log, "[robot_cmd_processor]: Get robot joint num not equal 6!"), 1);
 }
 
 }  // namespace

@@ -1,22 +1,23 @@
 // A second DDS participant that drives "robot_cmd_processor" the way an
-// operator's tools would: it publishes commands.
+// operator's tools would: it publishes commands and watches the state topics.
 //
 // Usage: node_peer <step>...   steps run in order:
 //   wait_node                 wait for the node's joint topic and its readers
 //   movj V,V,...              movj_topic data
 //   movjs DIMS V,V,...        movj_s_topic; DIMS is "P,C", "P" or "-" (no dims)
-//   stop TEXT | home TEXT | follow TEXT
+//   stop TEXT | home TEXT | follow TEXT | test TEXT
 //   serve 0|1 | recover 0|1 | grasp 0|1
 //   barm V,V,...              B_arm_joint_pos_topic positions
+//   listen MS                 record the state topics for MS milliseconds
 //   sleep MS
 //   pace MS                   pause after every later publish (readers keep
 //                             only their last 10 samples)
 // Exit status 0, or 2 when the node never showed up.
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,8 +40,9 @@ using Flag = std_msgs::msg::Bool;
 std::vector<double> parseList(const std::string& text) {
   std::vector<double> out;
   std::stringstream in(text);
-  for (std::string item; std::getline(in, item, ',');)
+  for (std::string item; std::getline(in, item, ',');) {
     out.push_back(std::strtod(item.c_str(), nullptr));
+  }
   return out;
 }
 
@@ -54,23 +56,40 @@ class Peer : public rclcpp::Node {
     text_["stop"] = create_publisher<Text>("stop_topic", rclcpp::QoS(1));
     text_["home"] = create_publisher<Text>("set_home_topic", rclcpp::QoS(10));
     text_["follow"] = create_publisher<Text>("follow_b_arm_topic", rclcpp::QoS(10));
+    text_["test"] = create_publisher<Text>("test_topic", rclcpp::QoS(10));
     flag_["serve"] = create_publisher<Flag>("serve_on_topic", rclcpp::QoS(1));
     flag_["recover"] = create_publisher<Flag>("recover_topic", rclcpp::QoS(1));
     flag_["grasp"] = create_publisher<Flag>("grasp_button_topic", rclcpp::QoS(1));
-    array_["movj"] = create_publisher<Array>("movj_topic", rclcpp::QoS(10));
-    array_["movjs"] = create_publisher<Array>("movj_s_topic", rclcpp::QoS(10));
   }
 
   // The node's timer proves that both participants know each other; the
   // node's readers of our topics were announced with its writer, so a short
   // settle covers their matching (the layer offers no match count).
   bool waitNode() {
-    for (auto deadline = std::chrono::steady_clock::now() + 20s; joints_ == 0;) {
+    for (auto deadline = std::chrono::steady_clock::now() + 20s; counts()[0] == 0;) {
       if (std::chrono::steady_clock::now() >= deadline) return false;
       std::this_thread::sleep_for(5ms);
     }
     std::this_thread::sleep_for(300ms);
     return true;
+  }
+
+  void listen(const std::string& ms) {
+    const std::vector<long> before = counts();
+    sleepMs(ms);
+    const std::vector<long> after = counts();
+    std::lock_guard<std::mutex> lock(mutex_);
+    printf("listen joint=%ld pose=%ld enable=%ld\n", after[0] - before[0], after[1] - before[1],
+           after[2] - before[2]);
+    printf("joint frame_id=[%s] stamp=%d.%09u names=", last_joint_.header.frame_id.c_str(),
+           last_joint_.header.stamp.sec, last_joint_.header.stamp.nanosec);
+    for (const auto& n : last_joint_.name) printf("%s;", n.c_str());
+    printf(" positions=");
+    for (double v : last_joint_.position) printf("%.17g;", v);
+    printf(" velocity=%zu effort=%zu\npose dims=%zu data=", last_joint_.velocity.size(),
+           last_joint_.effort.size(), last_pose_.layout.dim.size());
+    for (double v : last_pose_.data) printf("%.17g;", v);
+    printf("\nenable=%d\n", last_enable_.data ? 1 : 0);
   }
 
   // Runs the step at args[*i] with its argument; false on failure.
@@ -80,6 +99,8 @@ class Peer : public rclcpp::Node {
     if (cmd == "wait_node") return waitNode();
     if (cmd == "pace") {
       pace_ = arg();
+    } else if (cmd == "listen") {
+      listen(arg());
     } else if (cmd == "sleep") {
       sleepMs(arg());
     } else if (cmd == "movj" || cmd == "movjs") {
@@ -90,7 +111,7 @@ class Peer : public rclcpp::Node {
         m.layout.dim.back().size = static_cast<uint32_t>(static_cast<int64_t>(d));
       }
       m.data = parseList(arg());
-      array_[cmd]->publish(m);
+      (cmd == "movj" ? movj_ : movjs_)->publish(m);
     } else if (cmd == "barm") {
       Joints m;
       m.position = parseList(arg());
@@ -107,20 +128,44 @@ class Peer : public rclcpp::Node {
       fprintf(stderr, "unknown step %s\n", cmd.c_str());
       return false;
     }
-    if (cmd != "pace") sleepMs(pace_);
+    if (cmd != "pace" && cmd != "listen") sleepMs(pace_);
     return true;
   }
 
  private:
-  std::atomic<long> joints_{0};
+  template <typename M>
+  typename rclcpp::Subscription<M>::SharedPtr watch(const char* topic, long* count, M* last) {
+    return create_subscription<M>(topic, rclcpp::QoS(10), [this, count, last](const M& m) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++*count;
+      *last = m;
+    });
+  }
+  std::vector<long> counts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {joints_, poses_, enables_};
+  }
+
+  std::mutex mutex_;
+  long joints_ = 0, poses_ = 0, enables_ = 0;
+  Joints last_joint_;
+  Array last_pose_;
+  Flag last_enable_;
   std::string pace_ = "0";
-  std::map<std::string, rclcpp::Publisher<Array>::SharedPtr> array_;
+  rclcpp::Publisher<Array>::SharedPtr movj_ =
+      create_publisher<Array>("movj_topic", rclcpp::QoS(10));
+  rclcpp::Publisher<Array>::SharedPtr movjs_ =
+      create_publisher<Array>("movj_s_topic", rclcpp::QoS(10));
   rclcpp::Publisher<Joints>::SharedPtr barm_ =
       create_publisher<Joints>("B_arm_joint_pos_topic", rclcpp::QoS(10));
   std::map<std::string, rclcpp::Publisher<Text>::SharedPtr> text_;
   std::map<std::string, rclcpp::Publisher<Flag>::SharedPtr> flag_;
-  rclcpp::Subscription<Joints>::SharedPtr joint_sub_ = create_subscription<Joints>(
-      "A_arm_joint_pos_topic", rclcpp::QoS(10), [this](const Joints&) { ++joints_; });
+  rclcpp::Subscription<Joints>::SharedPtr joint_sub_ =
+      watch("A_arm_joint_pos_topic", &joints_, &last_joint_);
+  rclcpp::Subscription<Array>::SharedPtr pose_sub_ =
+      watch("A_arm_tcp_posture_topic", &poses_, &last_pose_);
+  rclcpp::Subscription<Flag>::SharedPtr enable_sub_ =
+      watch("A_arm_motor_enable_topic", &enables_, &last_enable_);
 };
 
 }  // namespace
