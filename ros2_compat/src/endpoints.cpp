@@ -37,23 +37,34 @@ dds_entity_t createTopic(const Context& context, const std::string& topic_name,
   return topic;
 }
 
+// Creates the topic and a writer or reader on it with the ROS 2 QoS; both come
+// back 0 when DDS refuses either.
+void createEndpoint(const Context& context, const std::string& topic_name, const QoS& qos,
+                    const detail::MessageTypeSupport& ts, bool reader, dds_entity_t* topic,
+                    dds_entity_t* endpoint) {
+  dds_qos_t* q = endpointQos(qos);
+  *topic = createTopic(context, topic_name, ts, q);
+  *endpoint = 0;
+  if (*topic != 0) {
+    const dds_entity_t e = reader ? dds_create_reader(context.participant(), *topic, q, nullptr)
+                                  : dds_create_writer(context.participant(), *topic, q, nullptr);
+    if (e < 0) {
+      std::fprintf(stderr, "%s on '%s' could not be created: %s\n", reader ? "subscription" : "publisher",
+                   topic_name.c_str(), dds_strretcode(e));
+    } else {
+      *endpoint = e;
+    }
+  }
+  dds_delete_qos(q);
+}
+
 }  // namespace
 
 PublisherBase::PublisherBase(Context::SharedPtr context, uint64_t node_id, const std::string& topic_name,
                              const QoS& qos, const detail::MessageTypeSupport& type_support)
     : context_(std::move(context)), node_id_(node_id), type_support_(type_support) {
   if (!context_->is_valid()) return;
-  dds_qos_t* q = endpointQos(qos);
-  topic_ = createTopic(*context_, topic_name, type_support_, q);
-  if (topic_ != 0) {
-    writer_ = dds_create_writer(context_->participant(), topic_, q, nullptr);
-    if (writer_ < 0) {
-      std::fprintf(stderr, "publisher on '%s' could not be created: %s\n", topic_name.c_str(),
-                   dds_strretcode(writer_));
-      writer_ = 0;
-    }
-  }
-  dds_delete_qos(q);
+  createEndpoint(*context_, topic_name, qos, type_support_, false, &topic_, &writer_);
   if (writer_ != 0) context_->add_endpoint(node_id_, writer_, false);
 }
 
@@ -74,17 +85,7 @@ SubscriptionBase::SubscriptionBase(Context::SharedPtr context, uint64_t node_id,
                                    const QoS& qos, const detail::MessageTypeSupport& type_support)
     : context_(std::move(context)), node_id_(node_id), type_support_(type_support) {
   if (!context_->is_valid()) return;
-  dds_qos_t* q = endpointQos(qos);
-  topic_ = createTopic(*context_, topic_name, type_support_, q);
-  if (topic_ != 0) {
-    reader_ = dds_create_reader(context_->participant(), topic_, q, nullptr);
-    if (reader_ < 0) {
-      std::fprintf(stderr, "subscription on '%s' could not be created: %s\n", topic_name.c_str(),
-                   dds_strretcode(reader_));
-      reader_ = 0;
-    }
-  }
-  dds_delete_qos(q);
+  createEndpoint(*context_, topic_name, qos, type_support_, true, &topic_, &reader_);
   if (reader_ == 0) return;
   read_condition_ = dds_create_readcondition(reader_, DDS_ANY_STATE);
   if (read_condition_ < 0) read_condition_ = 0;
