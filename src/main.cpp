@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -39,7 +40,14 @@ int main(int argc, char** argv) {
   // Progress lines must reach a pipe or log file at once.
   setvbuf(stdout, nullptr, _IOLBF, 0);
   puts("start tavrenk robot.");
-  rclcpp::init(argc, argv);
+  // rclcpp throws when ROS 2 cannot start (no DDS participant): end here,
+  // before any thread, port or servo is touched, with the reason on one line.
+  try {
+    rclcpp::init(argc, argv);
+  } catch (const std::exception& e) {
+    fprintf(stderr, "ROS 2 could not start: %s\n", e.what());
+    return 1;
+  }
 
   RobotPara robot_para = initMotorAxises();
 

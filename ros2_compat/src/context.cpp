@@ -63,20 +63,46 @@ void fillGid(rmw_dds_common_msg_dds__Gid_& gid, const std::array<uint8_t, 16>& g
 std::mutex g_domains_mutex;
 std::set<dds_domainid_t> g_loopback_domains;
 
-bool configureLoopbackDomain(dds_domainid_t domain) {
+bool configureLoopbackDomain(dds_domainid_t domain, std::string* reason) {
   std::lock_guard<std::mutex> lock(g_domains_mutex);
   if (g_loopback_domains.count(domain) != 0) return true;
   // Also refused when someone else in this process made the domain: its
   // configuration could reach beyond loopback.
   const dds_entity_t d = dds_create_domain(domain, kLoopbackConfig);
   if (d < 0) {
-    std::fprintf(stderr, "DDS domain %u could not be configured: %s\n", static_cast<unsigned>(domain),
-                 dds_strretcode(d));
+    *reason = "DDS domain " + std::to_string(domain) + " could not be configured: " + dds_strretcode(d);
     return false;
   }
   g_loopback_domains.insert(domain);
   return true;
 }
+
+// While a participant is being made, DDS's own complaints (a network
+// interface that does not exist, a bad configuration) are kept for the
+// reason instead of going to the console as loose lines.
+class DdsLogCapture {
+ public:
+  DdsLogCapture() { dds_set_log_sink(&DdsLogCapture::keep, this); }
+  ~DdsLogCapture() { dds_set_log_sink(nullptr, nullptr); }
+  DdsLogCapture(const DdsLogCapture&) = delete;
+  DdsLogCapture& operator=(const DdsLogCapture&) = delete;
+
+  // "<what we tried>: <what DDS said>", on one line.
+  std::string reason(const std::string& attempt) const {
+    return text_.empty() ? attempt : attempt + ": " + text_;
+  }
+
+ private:
+  static void keep(void* self, const dds_log_data_t* data) {
+    auto* capture = static_cast<DdsLogCapture*>(self);
+    std::string message(data->message, data->size);  // the header is not part of it
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+    if (message.empty()) return;
+    if (!capture->text_.empty()) capture->text_ += "; ";
+    capture->text_ += message;
+  }
+  std::string text_;
+};
 
 }  // namespace
 
@@ -86,17 +112,23 @@ Context::~Context() {
   if (participant_ > 0) dds_delete(participant_);
 }
 
-bool Context::init() {
+bool Context::init(std::string* reason) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (valid_.load()) return true;
   const dds_domainid_t domain = domainIdFromEnv();
-  if (loopbackOnly() && !configureLoopbackDomain(domain)) return false;
+  DdsLogCapture capture;
+  std::string config_failure;
+  if (loopbackOnly() && !configureLoopbackDomain(domain, &config_failure)) {
+    *reason = capture.reason(config_failure);
+    return false;
+  }
   dds_qos_t* qos = dds_create_qos();
   dds_qset_userdata(qos, kEnclaveUserData, std::strlen(kEnclaveUserData));
   participant_ = dds_create_participant(domain, qos, nullptr);
   dds_delete_qos(qos);
   if (participant_ < 0) {
-    std::fprintf(stderr, "DDS participant could not be created: %s\n", dds_strretcode(participant_));
+    *reason = capture.reason("DDS participant on domain " + std::to_string(domain) +
+                             " could not be created (" + dds_strretcode(participant_) + ")");
     participant_ = 0;
     return false;
   }

@@ -7,7 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <thread>
+
+#include "rclcpp/exceptions.hpp"
+#include "rclcpp/logging.hpp"
 
 namespace rclcpp {
 namespace {
@@ -76,6 +80,7 @@ class SignalHandler {
       const ssize_t r = read(pipe_[0], &byte, 1);
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0 || byte == 0) return;
+      RCLCPP_INFO(get_logger("rclcpp"), "signal_handler(signum=%d)", static_cast<int>(byte));
       Context::SharedPtr ctx = contexts::get_global_default_context();
       ctx->shutdown("signal handler");
     }
@@ -109,10 +114,8 @@ void init(int /*argc*/, char const* const /*argv*/[]) {
     if (g_default_context && !g_default_context->is_valid()) g_default_context.reset();
   }
   Context::SharedPtr ctx = contexts::get_global_default_context();
-  if (!ctx->init()) {
-    std::fprintf(stderr, "rclcpp::init failed: no DDS participant\n");
-    return;
-  }
+  std::string reason;
+  if (!ctx->init(&reason)) throw exceptions::RCLError("failed to initialize rcl: " + reason);
   g_signal_handler.install();
 }
 

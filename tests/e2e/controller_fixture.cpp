@@ -174,10 +174,9 @@ void ControllerTest::startBus() {
   ASSERT_TRUE(bus_->start()) << "cannot link the simulated bus at " << options.link_path;
 }
 
-void ControllerTest::launch() {
-  controller_ = std::make_unique<arm_test::ChildProcess>(
-      std::vector<std::string>{ARM_CONTROLLER_PATH},
-      std::map<std::string, std::string>{{"ROS_DOMAIN_ID", std::to_string(arm_test::reserveRosDomainId())}});
+void ControllerTest::launch(std::map<std::string, std::string> env) {
+  env.emplace("ROS_DOMAIN_ID", std::to_string(arm_test::reserveRosDomainId()));
+  controller_ = std::make_unique<arm_test::ChildProcess>(std::vector<std::string>{ARM_CONTROLLER_PATH}, env);
 }
 
 void ControllerTest::start() {

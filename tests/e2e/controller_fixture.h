@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -58,7 +59,7 @@ class ControllerTest : public ::testing::Test {
   void TearDown() override;
 
   void startBus();
-  void launch();
+  void launch(std::map<std::string, std::string> env = {});
   // Bus, controller, and its first joint states over DDS.
   void start();
 

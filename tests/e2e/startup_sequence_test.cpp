@@ -57,6 +57,7 @@ TEST_F(StartupSequence, PrintsStartUpLinesInOrderAndFirstSigtermOnlyEndsTheSpin)
   // detached bus thread keeps serving the servos.
   const size_t frames = bus_->frameCount();
   EXPECT_EQ(controller_->wait(Ms(1500)), -1) << "process ended on the first SIGTERM:\n" << output();
+  EXPECT_EQ(countInOutput("[rclcpp]: signal_handler(signum=15)\n"), 1u) << output();
   EXPECT_GT(bus_->frameCount(), frames + 50);
   EXPECT_EQ(topics().joint_count, last);
   controller_->signal(SIGTERM);
@@ -81,6 +82,15 @@ TEST_F(StartupSequence, PortAlreadyTakenEndsProcessWithStatus255) {
   EXPECT_NE(out.find("8007"), std::string::npos) << out;
   EXPECT_NE(out.find("Address already in use"), std::string::npos) << out;
   EXPECT_EQ(out.find("---robot_cmd_processor node init. ---"), std::string::npos) << out;
+}
+
+TEST_F(StartupSequence, DdsThatCannotStartEndsTheProcessWithItsReason) {
+  launch({{"CYCLONEDDS_URI", "<General><Interfaces><NetworkInterface name=\"nosuch0\"/></Interfaces></General>"}});
+  EXPECT_EQ(controller_->wait(Ms(15000)), 1) << output();
+  const std::string out = output();
+  EXPECT_NE(out.find("ROS 2 could not start: failed to initialize rcl: "), std::string::npos) << out;
+  EXPECT_EQ(countInOutput("nosuch0"), 1u) << out;
+  EXPECT_EQ(out.find("start init motor axises"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -24,8 +24,8 @@ class Context {
   // False when the context was not running.
   bool shutdown(const std::string& reason);
 
-  // Internals of the layer.
-  bool init();
+  // Internals of the layer. On failure *reason says why.
+  bool init(std::string* reason);
   int32_t participant() const { return participant_; }
   // Triggered once at shutdown so every spin wakes up.
   int32_t shutdown_guard() const { return shutdown_guard_; }

@@ -14,4 +14,6 @@ class Logger {
   std::string name_;
 };
 
+inline Logger get_logger(const std::string& name) { return Logger(name); }
+
 }  // namespace rclcpp

@@ -2,6 +2,7 @@
 
 #include "rclcpp/clock.hpp"
 #include "rclcpp/context.hpp"
+#include "rclcpp/exceptions.hpp"
 #include "rclcpp/executors.hpp"
 #include "rclcpp/logger.hpp"
 #include "rclcpp/logging.hpp"
