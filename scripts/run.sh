@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install_deps.sh
 build=build-run
 device="$PWD/$build/servoBus"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARM_BUILD_TESTS=OFF -DARM_BUILD_BENCH=OFF \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
   -DSERVO_BUS_DEVICE="$device"
 cmake --build "$build" -j"$(nproc)" --target arm_controller servo_bus_sim
 

@@ -7,6 +7,6 @@ build=build
 jobs=$(nproc)
 # The end-to-end tests serve the controller's servo port from a simulated bus,
 # so the test build takes its port path inside the build folder.
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSERVO_BUS_DEVICE="$PWD/$build/servoBus"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARM_BUILD_BENCH=ON -DSERVO_BUS_DEVICE="$PWD/$build/servoBus"
 cmake --build "$build" -j"$jobs"
 ctest --test-dir "$build" -j"$jobs" --output-on-failure
