@@ -3,6 +3,7 @@
 set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
+  iproute2
   libprotobuf-dev protobuf-compiler
   cyclonedds-dev cyclonedds-tools
   libgtest-dev libgmock-dev libbenchmark-dev
