@@ -9,7 +9,7 @@ build=build-run
 device="$PWD/$build/servoBus"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
   -DSERVO_BUS_DEVICE="$device"
-cmake --build "$build" -j"$(nproc)" --target arm_controller servo_bus_sim
+cmake --build "$build" -j"$(nproc)" --target arm_controller servo_bus_sim arm_command
 
 # Its own session: the terminal's Ctrl-C is for the controller.
 setsid "$build/sim/servo_bus_sim" --link "$device" --servos 6 &
@@ -17,17 +17,29 @@ sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [[ -e "$device" ]] && break; sleep 0.05; done
 
-cat <<'TEXT'
+ready="---robot_cmd_processor node init. ---"
+banner() {
+  cat <<TEXT
 -------------------------------------------------------------------------------
-Simulated servo bus up (ids 1..6). Starting the controller. Command it with:
-  ROS 2 topics (domain $ROS_DOMAIN_ID, loopback):
-    serve_on_topic (std_msgs/Bool true)      switch the servos' torque on
-    movj_topic (std_msgs/Float64MultiArray)  six joint targets in rad + velocity scale
-    movj_s_topic, stop_topic, set_home_topic, recover_topic, follow_b_arm_topic
-  State: A_arm_joint_pos_topic, A_arm_tcp_posture_topic, A_arm_motor_enable_topic
-  TCP on 127.0.0.1: calls on port 8007, the 30 ms state stream on port 8006
+Ready: servers on 127.0.0.1:8007 (calls) and :8006 (state stream), node
+robot_cmd_processor on ROS 2 domain ${ROS_DOMAIN_ID:-0} (loopback). From another shell:
+  $build/tools/arm_command tcp on                  servos' torque on
+  $build/tools/arm_command tcp move 0.3 0.2 0.1 0 0 0   joints in rad; replies on arrival
+  $build/tools/arm_command ros movj 0 0 0 0 0 0 0.5     last value: velocity scale
+  $build/tools/arm_command ros stop                controlled stop
+  $build/tools/arm_command tcp state               (or: ros state)
+  $build/tools/arm_command tcp off                 servos' torque off
 Stop: Ctrl-C ends the ROS 2 spin; a second Ctrl-C ends the process.
 -------------------------------------------------------------------------------
 TEXT
+}
 set +e
-"$build/arm_controller" "$@"
+# The reader ignores Ctrl-C so that the controller's last lines still show.
+"$build/arm_controller" "$@" 2>&1 | (
+  trap '' INT
+  shown=0
+  while IFS= read -r line; do
+    printf '%s\n' "$line"
+    if ((!shown)) && [[ $line == *"$ready"* ]]; then banner; shown=1; fi
+  done
+)

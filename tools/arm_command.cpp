@@ -1,0 +1,216 @@
+// Commands the running controller from a shell, over its TCP call and stream
+// servers or over its ROS 2 topics: what an operator needs to try the arm.
+//
+//   arm_command tcp on | off            PostEnablePower; replies once confirmed
+//   arm_command tcp move J1 .. J6       PostJointAngle (rad); replies on arrival
+//   arm_command tcp state               one frame of the 30 ms state stream
+//   arm_command ros on | off            serve_on_topic
+//   arm_command ros movj J1 .. J6 S     movj_topic, S the velocity scale (0..1]
+//   arm_command ros stop                stop_topic
+//   arm_command ros state               one sample of the joint and enable topics
+//
+// Exit status 0 when the controller answered and agreed, 1 when it refused
+// or did not answer, 2 on a usage error.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cloud/robot_ping.pb.h"
+#include "rclcpp/rclcpp.hpp"
+#include "sensor_msgs/msg/joint_state.hpp"
+#include "std_msgs/msg/bool.hpp"
+#include "std_msgs/msg/float64_multi_array.hpp"
+#include "wire_frame.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kJoints = 6;
+constexpr uint16_t kCallPort = 8007;
+constexpr uint16_t kStreamPort = 8006;
+// A joint move is answered only after the arm arrived: 10 s at least.
+constexpr int kReplyTimeoutS = 60;
+
+int usage() {
+  fputs("usage: arm_command tcp on|off | tcp move J1..J6 | tcp state\n"
+        "       arm_command ros on|off | ros movj J1..J6 SCALE | ros stop | ros state\n",
+        stderr);
+  return 2;
+}
+
+bool parseNumbers(char** args, int count, std::vector<double>* out) {
+  for (int i = 0; i < count; ++i) {
+    char* end = nullptr;
+    const double v = std::strtod(args[i], &end);
+    if (end == args[i] || *end != '\0') return false;
+    out->push_back(v);
+  }
+  return true;
+}
+
+void printJoints(const char* label, const double* values, int count) {
+  printf("%s", label);
+  for (int i = 0; i < count; ++i) printf(" %.4f", values[i]);
+  printf("\n");
+}
+
+int connectLoopback(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  timeval tv{kReplyTimeoutS, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    fprintf(stderr, "127.0.0.1:%u: %s (is the controller running?)\n", port, strerror(errno));
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool readFrame(int fd, std::string* payload) {
+  unsigned char header[wire_frame::kHeaderSize];
+  if (wire_frame::readExact(fd, reinterpret_cast<char*>(header), sizeof header) !=
+      wire_frame::ReadStatus::kComplete)
+    return false;
+  const uint32_t length = wire_frame::decodeLength(header);
+  if (length > wire_frame::kMaxPayload) return false;
+  payload->assign(length, '\0');
+  return length == 0 || wire_frame::readExact(fd, &(*payload)[0], length) == wire_frame::ReadStatus::kComplete;
+}
+
+int tcpState() {
+  const int fd = connectLoopback(kStreamPort);
+  if (fd < 0) return 1;
+  std::string payload;
+  robot_ping::MainArmStates state;
+  const bool ok = readFrame(fd, &payload) && state.ParseFromString(payload);
+  close(fd);
+  if (!ok) {
+    fputs("no state frame from the stream server\n", stderr);
+    return 1;
+  }
+  printJoints("joints (rad):", state.angle().angle().data(), state.angle().angle_size());
+  printJoints("pose (mm, deg):", state.pose().data(), state.pose_size());
+  printf("enabled: %s\n", state.enablepower() ? "true" : "false");
+  return 0;
+}
+
+int tcpCall(const robot_ping::MainArmRequestMsg& request) {
+  const int fd = connectLoopback(kCallPort);
+  if (fd < 0) return 1;
+  std::string frame, payload;
+  robot_ping::MainArmRespMsg reply;
+  const bool ok = wire_frame::buildFrame(request, &frame) &&
+                  send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size()) &&
+                  readFrame(fd, &payload) && reply.ParseFromString(payload);
+  close(fd);
+  if (!ok) {
+    fputs("no reply from the call server\n", stderr);
+    return 1;
+  }
+  printf("success: %s\n", reply.success() ? "true" : "false");
+  return reply.success() ? 0 : 1;
+}
+
+int tcp(int argc, char** argv) {
+  const std::string what = argc > 0 ? argv[0] : "";
+  robot_ping::MainArmRequestMsg request;
+  if (argc == 1 && what == "state") return tcpState();
+  if (argc == 1 && (what == "on" || what == "off")) {
+    request.set_requesttype(robot_ping::PostEnablePower);
+    request.set_enablepower(what == "on");
+    return tcpCall(request);
+  }
+  std::vector<double> joints;
+  if (argc == 1 + kJoints && what == "move" && parseNumbers(argv + 1, kJoints, &joints)) {
+    request.set_requesttype(robot_ping::PostJointAngle);
+    for (double j : joints) request.mutable_angle()->add_angle(j);
+    return tcpCall(request);
+  }
+  return usage();
+}
+
+// Waits until the controller's node is seen, so that what we publish is not
+// lost to discovery, then publishes and lingers for the reliable delivery.
+int ros(int argc, char** argv) {
+  const std::string what = argc > 0 ? argv[0] : "";
+  std::vector<double> movj;
+  const bool valid = (argc == 1 && (what == "on" || what == "off" || what == "stop" || what == "state")) ||
+                     (argc == 2 + kJoints && what == "movj" && parseNumbers(argv + 1, kJoints + 1, &movj));
+  if (!valid) return usage();
+
+  auto node = std::make_shared<rclcpp::Node>("arm_command");
+  std::atomic<bool> seen{false};
+  sensor_msgs::msg::JointState joints;
+  std::atomic<int> enabled{-1};
+  auto joint_sub = node->create_subscription<sensor_msgs::msg::JointState>(
+      "A_arm_joint_pos_topic", rclcpp::QoS(10), [&](const sensor_msgs::msg::JointState& m) {
+        if (!seen) joints = m;
+        seen = true;
+      });
+  auto enable_sub = node->create_subscription<std_msgs::msg::Bool>(
+      "A_arm_motor_enable_topic", rclcpp::QoS(10), [&](const std_msgs::msg::Bool& m) { enabled = m.data; });
+  auto serve = node->create_publisher<std_msgs::msg::Bool>("serve_on_topic", rclcpp::QoS(10));
+  auto stop = node->create_publisher<std_msgs::msg::Bool>("stop_topic", rclcpp::QoS(10));
+  auto move = node->create_publisher<std_msgs::msg::Float64MultiArray>("movj_topic", rclcpp::QoS(10));
+
+  std::thread spinner([node] { rclcpp::spin(node); });
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while ((!seen || enabled < 0) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  int status = 0;
+  if (!seen) {
+    fputs("robot_cmd_processor not seen on A_arm_joint_pos_topic (same ROS_DOMAIN_ID?)\n", stderr);
+    status = 1;
+  } else if (what == "state") {
+    printJoints("joints (rad):", joints.position.data(), static_cast<int>(joints.position.size()));
+    printf("enabled: %s\n", enabled == 1 ? "true" : "false");
+  } else {
+    std::this_thread::sleep_for(300ms);  // their reader matches our writer too
+    if (what == "movj") {
+      std_msgs::msg::Float64MultiArray m;
+      m.data = movj;
+      move->publish(m);
+    } else {
+      std_msgs::msg::Bool m;
+      m.data = what != "off";
+      (what == "stop" ? stop : serve)->publish(m);
+    }
+    std::this_thread::sleep_for(500ms);
+    printf("published on %s\n", what == "movj" ? "movj_topic" : what == "stop" ? "stop_topic" : "serve_on_topic");
+  }
+  rclcpp::shutdown();
+  spinner.join();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  const std::string side = argv[1];
+  if (side == "tcp") return tcp(argc - 2, argv + 2);
+  if (side != "ros") return usage();
+  try {
+    rclcpp::init(0, nullptr);
+  } catch (const std::exception& e) {
+    fprintf(stderr, "ROS 2 could not start: %s\n", e.what());
+    return 1;
+  }
+  return ros(argc - 2, argv + 2);
+}
