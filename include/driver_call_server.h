@@ -28,8 +28,8 @@ class DriverCallServer : public TcpServer {
   ~DriverCallServer();
 
   bool HandleConnection(int* client_fd) override;
-  // Queues enable or disable of all axes and waits up to 10 s until the
-  // all-axes enable state matches.
+  // Queues enable or disable of all axes and waits up to 10 s until every
+  // axis reads torque on, or every axis reads torque off.
   bool enableCmd(bool enable);
   // Checks, plans and queues a joint move, then waits up to about 20 s for
   // the arm to arrive. acc_scale is not used.

@@ -11,6 +11,7 @@
 #include "cloud/robot_ping.pb.h"
 #include "interpolator.h"
 #include "joint_move_producer.h"
+#include "motor_io_cmd.h"
 #include "wire_frame.h"
 
 namespace {
@@ -148,12 +149,17 @@ bool DriverCallServer::sendReply(int fd, const robot_ping::MainArmRespMsg& reply
 
 bool DriverCallServer::enableCmd(bool enable) {
   joint_move::queueEnableCmd(interpolator_, enable);
+  // The all-axes state also reads false when one axis is off or cannot be
+  // read, so power off is confirmed only by every axis reading torque off.
+  MotorIoCmd torque_off;
+  torque_off.setRobotPara(interpolator_->getRobotPara());
+  torque_off.setEnable(false);
   bool state = !enable;
   for (int i = 0; i < kEnableChecks; ++i) {
     interpolator_->getEnableState(&state);
     printf("The joint motor enable cmd is %d\n", enable ? 1 : 0);
     printf("The joint motor enable state is %d\n", state ? 1 : 0);
-    if (state == enable) return true;
+    if (state == enable && (enable || torque_off.isEnableDone())) return true;
     usleep(kEnableCheckPeriodUs);
   }
   puts("The joint motor enable cmd is timeout!");
