@@ -159,7 +159,11 @@ int Interpolator::setAbnormalFlag(bool value) {
 
 void Interpolator::stop() {
   std::lock_guard<std::mutex> lock(queue_mutex_);
-  stop_flag_ = 1;
+  // The command in hand stays at the queue's front, so an empty queue means
+  // there is nothing to stop; a flag left set would cancel the next command.
+  if (!cmd_queue_.empty()) {
+    stop_flag_ = 1;
+  }
 }
 
 int Interpolator::readMotorStates() {

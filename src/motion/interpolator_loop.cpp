@@ -1,7 +1,9 @@
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <thread>
 
 #include "abstract_cmd_interface.h"
@@ -22,6 +24,26 @@ constexpr int kEnableSendPasses = 6;
 constexpr double kEnableTimeoutS = 0.5;
 constexpr uint32_t kHomeTimeoutS = 3000;
 constexpr auto kGripperSettle = std::chrono::microseconds(50000);
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Joints that have limits in the arm model.
+constexpr int kLimitedJoints = 6;
+
+// Sign of the velocity a stop ramp takes away, 0 for an axis at rest.
+double stopDirection(double decel) { return decel < 0.0 ? 1.0 : (decel > 0.0 ? -1.0 : 0.0); }
+
+// The fastest step (as a speed, >= 0) after which braking by max_acc * period
+// each step still comes to rest within room. From speed k * u, k steps cover
+// k(k+1)/2 * u * period. Without a usable max_acc the room is a wall.
+double brakingSpeedLimit(double room, double max_acc, double period) {
+  if (!(room > 0.0)) return 0.0;
+  if (!std::isfinite(room)) return kInf;
+  if (!(max_acc > 0.0) || !std::isfinite(max_acc)) return room / period;
+  const double u = max_acc * period;
+  const double r = room / (u * period);
+  const double k = std::max(1.0, std::ceil((std::sqrt(1.0 + 8.0 * r) - 1.0) / 2.0));
+  return u * (r / k + (k - 1.0) / 2.0);
+}
 }  // namespace
 
 void Interpolator::startLoop() {
@@ -116,6 +138,11 @@ void Interpolator::endCommand() {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     if (!cmd_queue_.empty() && cmd_queue_.front() == loop_.cmd) {
       cmd_queue_.pop_front();
+    }
+    // A stop that came while this command made its last step has nothing
+    // left to stop, and must not wait for the next command.
+    if (cmd_queue_.empty()) {
+      stop_flag_ = 0;
     }
   }
   delete loop_.cmd;
@@ -281,14 +308,23 @@ void Interpolator::stopStep(std::atomic<uint32_t>* stop_flag) {
       }
     }
     planStop(plan_states_, axis_states_, period_);
+    planStopBounds();
   } else {
     ++stop_step_index_;
     // The last step lands on exactly zero whatever the rounding on the way.
     const bool last = stop_step_index_ >= stop_steps_;
     for (int i = 0; i < axes; ++i) {
       AxisPlanState& state = plan_states_[i];
-      state.acc = stop_decel_[i];
-      state.vel = last ? 0.0 : state.vel + stop_decel_[i] * period_;
+      const double ramp = last ? 0.0 : state.vel + stop_decel_[i] * period_;
+      // Speeds are taken along the stopped motion, so none may go below 0.
+      const double dir = stopDirection(stop_decel_[i]);
+      // The ramp is gentler than max_acc, so near the goal it would run past
+      // it: there the axis brakes at max_acc instead, as the plan itself does.
+      const double room = dir * (stop_bound_[i] - state.pos);
+      const double limit = brakingSpeedLimit(room, robot_para_.axis_paras[i].max_acc, period_);
+      const double speed = std::max(std::min(dir * ramp, limit), 0.0);
+      state.acc = (dir * speed - state.vel) / period_;
+      state.vel = dir * speed;
       state.pos += state.vel * period_;
     }
     for (int i = 0; i < axes; ++i) {
@@ -343,6 +379,33 @@ void Interpolator::planStop(std::vector<AxisPlanState> plan_states,
   }
   stop_steps_ = steps;
   stop_step_index_ = 0;
+}
+
+void Interpolator::planStopBounds() {
+  const int axes = robot_para_.axis_num;
+  stop_bound_.assign(axes, kInf);
+  auto* planner = loop_.sample_count > 0 ? dynamic_cast<AllAxisesJointPlanner*>(loop_.cmd) : nullptr;
+  // Sampled past its end, a plan gives its goal.
+  const bool has_goal = planner != nullptr && planner->calAllJointsPostion(stop_bound_, kInf) >= 0;
+  for (int i = 0; i < axes; ++i) {
+    const double pos = plan_states_[i].pos;
+    const double dir = stopDirection(stop_decel_[i]);
+    if (dir == 0.0) {
+      stop_bound_[i] = pos;
+      continue;
+    }
+    double bound = dir * kInf;
+    if (kinematics_ != nullptr && i < kLimitedJoints) {
+      bound = dir > 0.0 ? kinematics_->joint_max_[i] : kinematics_->joint_min_[i];
+    }
+    const double goal = has_goal ? stop_bound_[i] : kInf;
+    // A goal behind the axis (a spline past its last point) cannot be kept
+    // without turning back.
+    if (std::isfinite(goal) && dir * (goal - pos) >= 0.0 && dir * (bound - goal) > 0.0) {
+      bound = goal;
+    }
+    stop_bound_[i] = dir * (bound - pos) >= 0.0 ? bound : pos;
+  }
 }
 
 int Interpolator::isStopPlanned() const {

@@ -45,25 +45,52 @@ TEST_F(InterpolatorTest, StopDuringAMoveDeceleratesToRestAndDropsTheQueue) {
   }
 }
 
-TEST_F(InterpolatorTest, StopWhileIdleCancelsTheNextCommandAndHoldsTheArm) {
-  makeArm(6, false);
-  for (auto& m : motors_) m->setPosition(0.3);
-  ip_->stop();
-  passes(5);
-  EXPECT_EQ(ip_->stop_flag_, 1u);
-  for (auto& m : motors_) EXPECT_TRUE(m->goals().empty());
-
-  int deleted = 0;
-  ip_->insertCmd(enableCmd(true, new CountedMotorIoCmd(&deleted)));
-  Capture cap;
-  ASSERT_TRUE(runUntilIdle(5));
-  EXPECT_EQ(countOf(cap.text(), "It take 1 periods to stop.\n"), 1);
-  EXPECT_EQ(deleted, 1);
-  EXPECT_EQ(ip_->stop_flag_, 0u);
-  for (auto& m : motors_) {
-    EXPECT_EQ(m->calls(TestMotor::kSetEnable), 0);
-    EXPECT_EQ(m->goals(), std::vector<double>{0.3});  // held where it is
+TEST_F(InterpolatorTest, StopAtAnyPassOfAFullSpeedMoveEndsWithinGoalAndLimits) {
+  const double acc = 9.0, max_change = acc * 0.005 * 0.005 * (1 + 1e-9);
+  for (const std::vector<double>& to : {std::vector<double>{M_PI}, {M_PI, -3.0, 1.0, -0.5, 2.0, -M_PI}}) {
+    for (int at = 1;; ++at) {
+      SCOPED_TRACE(at);
+      Capture quiet;
+      makeArm(static_cast<int>(to.size()), true, 5.201081170943102, acc);
+      ip_->insertCmd(move(to));
+      passes(at);
+      if (queued() == 0) break;
+      ip_->stop();
+      ASSERT_TRUE(runUntilIdle(1000));
+      quiet.text();
+      for (size_t i = 0; i < to.size(); ++i) {
+        const std::vector<double> g = motors_[i]->goals();
+        for (size_t k = 2; k < g.size(); ++k) {
+          // Within [0, goal], never turning back, never braking over acc.
+          ASSERT_LE(std::fabs(g[k] - to[i] / 2), std::fabs(to[i]) / 2 + 1e-9) << "axis " << i;
+          ASSERT_GE((g[k] - g[k - 1]) * to[i], 0.0) << "axis " << i;
+          ASSERT_LE(std::fabs(g[k] - 2 * g[k - 1] + g[k - 2]), max_change) << "axis " << i;
+        }
+      }
+    }
   }
+  // A path with no end of its own still stops inside the joint limit.
+  Capture quiet;
+  makeArm(1, true, 1.0, 2.0);
+  motors_[0]->setPosition(3.0);
+  ip_->insertCmd(scripted([](int, double t) { return 3.0 + 0.8 * t; }, 1e9));
+  passes(26);
+  ip_->stop();
+  ASSERT_TRUE(runUntilIdle(200));
+  quiet.text();
+  EXPECT_LE(motors_[0]->position(), kin_.joint_max_[0]);
+}
+
+TEST_F(InterpolatorTest, StopWithNothingToStopSparesTheNextCommand) {
+  makeArm(6);
+  Capture quiet;
+  // One made during the last step of a command, one while idle.
+  ip_->insertCmd(scripted([this](int, double) { ip_->stop(); return 0.0; }, 0.0));
+  passes(1);
+  ip_->stop();
+  ip_->insertCmd(enableCmd(false));
+  ASSERT_TRUE(runUntilIdle(20));
+  for (auto& m : motors_) EXPECT_FALSE(m->enabled());
 }
 
 TEST_F(InterpolatorTest, FailedReadsPauseMoveAndStopWithoutLosingAStep) {
