@@ -26,6 +26,8 @@ class ArmKinematics {
   // Five-joint model; 1, or 0 with a zero pose when it has fewer than five.
   int forwardSE3(const JointVec5f& q, Pose6D& pose);
   // Reads x, y, z, roll, pitch, yaw of the target; true when a branch passed.
+  // Every solution puts the tool on the target through forwardSE3, its joints
+  // wrapped into (-pi, pi].
   bool inverse(const Pose6D& target, IkSolutions& sols) const;
 
   // joint_min_[i] <= v <= joint_max_[i] compared in double; NaN and joints
@@ -45,6 +47,9 @@ class ArmKinematics {
 
  private:
   void cacheTwists();
+  // forwardSE3 into a caller's work area, so that const operations can check
+  // joints; false when the model has fewer than five joints.
+  bool forwardFive(const JointVec5f& q, Pose6D& pose, float (*link_trans)[3]) const;
 
   // cosf and sinf of each row's twist, fixed with the model.
   float cos_alpha6_[6] = {};

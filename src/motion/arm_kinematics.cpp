@@ -138,12 +138,17 @@ int ArmKinematics::forwardPose(const JointVec6f& q, Pose6D& pose) {
 }
 
 int ArmKinematics::forwardSE3(const JointVec5f& q, Pose6D& pose) {
-  if (joint_count_ < 5) {
+  if (!forwardFive(q, pose, link_trans_)) {
     pose = Pose6D();
     return 0;
   }
-  chainLinks<5>(dh_table5_, cos_alpha5_, sin_alpha5_, a_, d_, q.v, link_trans_, pose);
   return 1;
+}
+
+bool ArmKinematics::forwardFive(const JointVec5f& q, Pose6D& pose, float (*link_trans)[3]) const {
+  if (joint_count_ < 5) return false;
+  chainLinks<5>(dh_table5_, cos_alpha5_, sin_alpha5_, a_, d_, q.v, link_trans, pose);
+  return true;
 }
 
 bool ArmKinematics::isJointInRange(std::size_t i, double v) const {

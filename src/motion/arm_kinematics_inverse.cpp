@@ -5,9 +5,33 @@
 #include "arm_kinematics.h"
 
 namespace {
-// A branch passes a check when its residual is below this (DH length unit
-// for the position checks, matrix elements for the orientation checks).
-bool passes(double residual) { return std::fabs(residual) < 1.0; }
+constexpr double kPi = 3.141592653589793;
+// The arm-plane position checks, in the DH length unit.
+constexpr double kPlaneTolerance = 1.0;
+// Rotation-matrix entries: the model is single precision, and a flipped
+// roll or tool axis is off by far more.
+constexpr double kRotationTolerance = 1e-4;
+// How close forwardSE3 must put the tool to the target (DH length unit).
+constexpr float kReachTolerance = 0.01f;
+
+bool passes(double residual, double tolerance) { return std::fabs(residual) < tolerance; }
+
+// Into (-pi, pi], where the joint limits are; q4 is a difference of angles.
+double wrapAngle(double a) {
+  a = std::remainder(a, 2.0 * kPi);
+  return a <= -kPi ? a + 2.0 * kPi : a;
+}
+
+bool reachesTarget(const Pose6D& pose, const Pose6D& target, const float* R) {
+  if (!(std::fabs(pose.x - target.x) <= kReachTolerance && std::fabs(pose.y - target.y) <= kReachTolerance &&
+        std::fabs(pose.z - target.z) <= kReachTolerance)) {
+    return false;
+  }
+  for (int k = 0; k < 9; ++k) {
+    if (!(std::fabs(pose.rotation[k] - R[k]) <= kRotationTolerance)) return false;
+  }
+  return true;
+}
 }  // namespace
 
 bool ArmKinematics::inverse(const Pose6D& target, IkSolutions& sols) const {
@@ -39,7 +63,7 @@ bool ArmKinematics::inverse(const Pose6D& target, IkSolutions& sols) const {
     }
     const double q1 = std::atan2(A, B);
     const double c1 = std::cos(q1), s1 = std::sin(q1);
-    if (!passes(s1 * r13 - c1 * r23)) {
+    if (!passes(s1 * r13 - c1 * r23, kRotationTolerance)) {
       printf("case %d equation (3,3) error\n", i);
       continue;
     }
@@ -53,11 +77,15 @@ bool ArmKinematics::inverse(const Pose6D& target, IkSolutions& sols) const {
         D = -D;
       }
       const double q5 = std::atan2(C, D);
-      if (!passes(c1 * r32 + s1 * r31)) {
+      // The arm plane's normal (s1, -c1, 0) seen from the tool is
+      // -(sin q5, cos q5); the other roll branch sees it reversed.
+      const double s5 = std::sin(q5), c5 = std::cos(q5);
+      if (!passes(s1 * r11 - c1 * r21 + s5, kRotationTolerance) ||
+          !passes(s1 * r12 - c1 * r22 + c5, kRotationTolerance)) {
         printf("case %d %d equation (2,2) error\n", i, j);
         continue;
       }
-      const double F = std::cos(q5) * r31 - std::sin(q5) * r32;
+      const double F = c5 * r31 - s5 * r32;
       const double E = E0 - a4 * r33;
       const double G = G0 - a4 * F;
       for (int k = 0; k < 2; ++k) {
@@ -73,19 +101,28 @@ bool ArmKinematics::inverse(const Pose6D& target, IkSolutions& sols) const {
         const double q4 = std::atan2(F, r33) - q2 - q3;
         const double X = a4 * std::cos(q2 + q3 + q4) + a3 * std::cos(q2 + q3) + a2 * std::cos(q2);
         const double Z = a4 * std::sin(q2 + q3 + q4) + a3 * std::sin(q2 + q3) + a2 * std::sin(q2);
-        if (!passes(X - E0)) {
+        if (!passes(X - E0, kPlaneTolerance)) {
           printf("case %d %d %d equation (1,4) error\n", i, j, k);
           continue;
         }
-        if (!passes(Z - G0)) {
+        if (!passes(Z - G0, kPlaneTolerance)) {
           printf("case %d %d %d equation (2,4) error\n", i, j, k);
           continue;
         }
-        found[count][0] = q1;
-        found[count][1] = q2;
-        found[count][2] = q3;
-        found[count][3] = q4;
-        found[count][4] = q5;
+        const double q[5] = {q1, q2, q3, q4, q5};
+        JointVec5f qf;
+        for (int v = 0; v < 5; ++v) {
+          found[count][v] = wrapAngle(q[v]);
+          qf[v] = static_cast<float>(found[count][v]);
+        }
+        // The closed form fixes only d1, a1..a4 and d5; a model with other
+        // twists or offsets must not get joints that miss.
+        Pose6D reached;
+        float work[5][3];
+        if (!forwardFive(qf, reached, work) || !reachesTarget(reached, target, Rf)) {
+          printf("case %d %d %d does not reach the target\n", i, j, k);
+          continue;
+        }
         ++count;
       }
     }

@@ -126,6 +126,7 @@ TEST(InverseBranches, ArmWithoutSecondLinkHasNoElbowSolution) {
                 countOf(out, "equation (3,3) error") * 4,
             8)
       << "every one of the eight branches must be reported once";
+  EXPECT_EQ(countOf(out, "equation (2,2) error"), 2) << "the roll branch that flips the tool";
 }
 
 }  // namespace
