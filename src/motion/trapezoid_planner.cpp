@@ -25,9 +25,6 @@ bool allFinite(const TrapezoidTiming& t) {
 // each of its limits reads p + q*x + r*y + s*x*y >= 0.
 struct TimingBound {
   double p, q, r, s;
-  bool operator==(const TimingBound& o) const {
-    return p == o.p && q == o.q && r == o.r && s == o.s;
-  }
   double at(double x, double y) const { return p + q * x + r * y + s * x * y; }
   double size(double x, double y) const {
     return std::fabs(p) + std::fabs(q * x) + std::fabs(r * y) + std::fabs(s * x * y);
@@ -43,8 +40,9 @@ struct TimingBound {
 constexpr double kBoundTolerance = 1e-10;
 
 // |Vv| <= vmax, |Vv - v0| <= amax*Ta and |v1 - Vv| <= -amin*Td, each side
-// as a bound; bounds that hold for every x, y >= 0, and repeats (equal axes,
-// equal ramps), are left out.
+// as a bound. Bounds that hold for every x, y >= 0 are left out, and of bounds
+// alike but for p only the strictest is kept: from rest, that leaves one
+// velocity and one acceleration bound for the whole move.
 void addBounds(const TrapezoidPlannerInput& in, std::vector<TimingBound>& out) {
   const double D = in.q1 - in.q0;
   const double c = (in.v0 + in.v1) / 2.0;
@@ -52,9 +50,18 @@ void addBounds(const TrapezoidPlannerInput& in, std::vector<TimingBound>& out) {
     const TimingBound side[] = {{-sg * D, sg * c, in.vmax, 0.0},
                                 {-sg * D, sg * c, sg * in.v0, in.amax},
                                 {-sg * D, sg * c, sg * in.v1, -in.amin}};
-    for (const TimingBound& b : side) {
-      const bool binds = b.p < 0.0 || b.q < 0.0 || b.r < 0.0;
-      if (binds && std::find(out.begin(), out.end(), b) == out.end()) out.push_back(b);
+    for (TimingBound b : side) {
+      if (!(b.p < 0.0 || b.q < 0.0 || b.r < 0.0)) continue;
+      const double w = std::fabs(b.r) + b.s;
+      b = {b.p / w, b.q / w, b.r / w, b.s / w};
+      auto alike = std::find_if(out.begin(), out.end(), [&b](const TimingBound& o) {
+        return o.q == b.q && o.r == b.r && o.s == b.s;
+      });
+      if (alike == out.end()) {
+        out.push_back(b);
+      } else {
+        alike->p = std::min(alike->p, b.p);
+      }
     }
   }
 }

@@ -14,7 +14,8 @@
 namespace {
 
 struct Axis {
-  double q0, q1, vmax, a, v0 = 0.0, v1 = 0.0;
+  double q0, q1, vmax, a, v0 = 0.0, v1 = 0.0, d = 0.0;
+  double dec() const { return d > 0.0 ? d : a; }  // d 0: decelerates like a
 };
 
 RobotPara robotOf(int axes) {
@@ -35,7 +36,7 @@ std::unique_ptr<AllAxisesJointPlanner> plannedMove(const std::vector<Axis>& axes
   cmd->setTrajInterfaces(planners);
   for (size_t i = 0; i < axes.size(); ++i) {
     const Axis& a = axes[i];
-    TrapezoidPlannerInput in{0.0, a.q0, a.q1, a.v0, a.v1, a.vmax, a.a, -a.a};
+    TrapezoidPlannerInput in{0.0, a.q0, a.q1, a.v0, a.v1, a.vmax, a.a, -a.dec()};
     EXPECT_EQ(cmd->setInput(static_cast<int32_t>(i), &in), 0);
   }
   arm_test::StdoutCapture quiet;
@@ -58,7 +59,8 @@ void expectSynchronised(AllAxisesJointPlanner& cmd, const std::vector<Axis>& axe
     const TrapezoidTiming& t = timingOf(cmd, static_cast<int>(i));
     EXPECT_DOUBLE_EQ(t.Tall, tall) << "axis " << i;
     EXPECT_LE(std::fabs(t.Vv), axes[i].vmax * (1 + 1e-9)) << "axis " << i;
-    EXPECT_LE(std::max(std::fabs(t.aa), std::fabs(t.ad)), axes[i].a * (1 + 1e-9)) << "axis " << i;
+    EXPECT_LE(std::fabs(t.aa), axes[i].a * (1 + 1e-9)) << "axis " << i;
+    EXPECT_LE(std::fabs(t.ad), axes[i].dec() * (1 + 1e-9)) << "axis " << i;
   }
   std::vector<double> pos(n), prev(n);
   for (size_t i = 0; i < n; ++i) prev[i] = axes[i].q0;
@@ -83,32 +85,36 @@ void expectSynchronised(AllAxisesJointPlanner& cmd, const std::vector<Axis>& axe
 }
 
 // The least 2*Ta + Tv over a fine grid of ramp times Ta = Td up to half of
-// `longest`: at each, the least cruise time that keeps every axis from rest
-// within its limits.
+// `longest`: at each, the least span Ta + Tv whose cruise velocity
+// (D - (v0 + v1) / 2 * Ta) / span keeps every axis within its limits.
 double bruteForceTime(const std::vector<Axis>& axes, double longest) {
   double best = INFINITY;
   for (int k = 1; k <= 20000; ++k) {
     const double ta = longest / 2.0 * k / 20000;
-    double tv = 0.0;
+    double least = ta, most = INFINITY;
     for (const Axis& a : axes) {
-      const double h = std::fabs(a.q1 - a.q0);
-      tv = std::max({tv, h / a.vmax - ta, h / (a.a * ta) - ta});
+      const double n = a.q1 - a.q0 - (a.v0 + a.v1) / 2.0 * ta;
+      const double lo = std::max({-a.vmax, a.v0 - a.a * ta, a.v1 - a.dec() * ta});
+      const double hi = std::min({a.vmax, a.v0 + a.a * ta, a.v1 + a.dec() * ta});
+      // Cruise bounds on the side of the motion, as magnitudes.
+      const double up = n < 0 ? -lo : hi, down = n < 0 ? -hi : lo;
+      least = std::max(least, up > 0.0 && down <= up ? std::fabs(n) / up : INFINITY);
+      if (down > 0.0) most = std::min(most, std::fabs(n) / down);
     }
-    best = std::min(best, 2.0 * ta + tv);
+    if (least <= most) best = std::min(best, ta + least);
   }
   return best;
 }
 
 // Random moves, from rest and with moving end points: whatever plans keeps
-// every axis within its own limits and ends all axes together; from rest, no
-// shorter common timing would do.
+// every axis within its own limits and ends all axes together, and no shorter
+// common timing would do.
 TEST(JointSyncTiming, RandomMovesShareTheShortestTimingEveryAxisAllows) {
   // Quick but weak ramps on one axis, a long slow cruise on the other.
   const std::vector<Axis> mixed = {{0, 1, 0.1, 100}, {0, 3, 5, 1}};
   int rc = -9;
   auto cmd = plannedMove(mixed, &rc);
   ASSERT_EQ(rc, 0);
-  EXPECT_NEAR(timingOf(*cmd, 0).Ta, 0.3, 1e-9);
   ASSERT_NEAR(timingOf(*cmd, 0).Tall, 10.3, 1e-9);
   expectSynchronised(*cmd, mixed);
 
@@ -120,6 +126,7 @@ TEST(JointSyncTiming, RandomMovesShareTheShortestTimingEveryAxisAllows) {
     std::vector<Axis> axes;
     for (int i = 0; i < (moving_ends ? 3 : 6); ++i) {
       Axis a{pos(rng), pos(rng), vel(rng), std::pow(10.0, lg(rng))};
+      if (n % 4 > 1) a.d = std::pow(10.0, lg(rng));
       if (moving_ends) {
         a.v0 = frac(rng) * a.vmax;
         a.v1 = frac(rng) * a.vmax;
@@ -128,14 +135,13 @@ TEST(JointSyncTiming, RandomMovesShareTheShortestTimingEveryAxisAllows) {
     }
     if (n % 10 == 0) axes[n % 3].q1 = axes[n % 3].q0;  // a still axis among moving ones
     cmd = plannedMove(axes, &rc);
-    if (moving_ends && rc != 0) continue;  // such moves may be refused, never distorted
+    // An axis may find such a move too close to plan; planned, it is never distorted.
+    if (moving_ends && rc == kTrapezoidTooClose) continue;
     ASSERT_EQ(rc, 0) << n;
     moving_planned += moving_ends;
     SCOPED_TRACE(n);
     const double tall = timingOf(*cmd, 0).Tall;
-    if (!moving_ends) {
-      ASSERT_LE(tall, bruteForceTime(axes, tall) * (1 + 1e-9));
-    }
+    ASSERT_LE(tall, bruteForceTime(axes, tall) * (1 + 1e-9));
     expectSynchronised(*cmd, axes);
   }
   EXPECT_GT(moving_planned, 30);
