@@ -1,5 +1,6 @@
 // Motion planning and kinematics side by side with Orocos KDL on the same arm.
-// Prints KDL/ours ratios and heap allocations per sampled step at the end.
+// Prints KDL/ours ratios and heap allocations per sampled step at the end, then
+// how much longer a synchronised move takes than its slowest axis alone.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/velocityprofile_trap.hpp>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +18,7 @@
 #include <memory>
 #include <map>
 #include <new>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -123,7 +127,24 @@ void BM_TrapezoidSample_Kdl(benchmark::State& state) {
 }
 BENCHMARK(BM_TrapezoidSample_Kdl);
 
-std::unique_ptr<AllAxisesJointPlanner> sixAxisMove() {
+// The shipped limits: 298 deg/s (axis 2: 120 deg/s) and 1 rad/s^2.
+constexpr double kShippedVmax[6] = {5.201081170943102, 2.0943951023931957, 5.201081170943102,
+                                    5.201081170943102, 5.201081170943102, 5.201081170943102};
+constexpr double kShippedAmax = 1.0;
+
+TrapezoidPlannerInput axisInput(double q0, double q1, int axis, double scale) {
+  TrapezoidPlannerInput in;
+  in.q0 = q0;
+  in.q1 = q1;
+  in.vmax = kShippedVmax[axis] * scale;
+  in.amax = kShippedAmax * scale;
+  in.amin = -in.amax;
+  return in;
+}
+
+using SixInputs = std::array<TrapezoidPlannerInput, 6>;
+
+std::unique_ptr<AllAxisesJointPlanner> sixAxisMove(const SixInputs& inputs) {
   auto cmd = std::make_unique<AllAxisesJointPlanner>();
   RobotPara para;
   para.axis_num = 6;
@@ -134,16 +155,26 @@ std::unique_ptr<AllAxisesJointPlanner> sixAxisMove() {
   std::vector<TrajectoryInterface*> planners;
   for (int i = 0; i < 6; ++i) planners.push_back(new TrapezoidPlanner(1));
   cmd->setTrajInterfaces(planners);
-  const double goals[6] = {1.0, 0.5, 3.0, -0.2, 0.2, -2.9};
-  for (int i = 0; i < 6; ++i) {
-    TrapezoidPlannerInput in;
-    in.q1 = goals[i];
-    in.vmax = i == 1 ? 2.0943951023931957 : 5.201081170943102;
-    in.amax = 1.0;
-    in.amin = -1.0;
-    cmd->setInput(i, &in);
-  }
+  for (int i = 0; i < 6; ++i) cmd->setInput(i, &inputs[i]);
   return cmd;
+}
+
+std::unique_ptr<AllAxisesJointPlanner> sixAxisMove() {
+  const double goals[6] = {1.0, 0.5, 3.0, -0.2, 0.2, -2.9};
+  SixInputs inputs;
+  for (int i = 0; i < 6; ++i) inputs[i] = axisInput(0.0, goals[i], i, 1.0);
+  return sixAxisMove(inputs);
+}
+
+// Random six-axis moves across the joint range with the shipped limits scaled.
+std::vector<SixInputs> randomMoves(double scale, int count) {
+  constexpr double kJointLimit = 3.1415927;
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> angle(-kJointLimit, kJointLimit);
+  std::vector<SixInputs> moves(count);
+  for (auto& move : moves)
+    for (int i = 0; i < 6; ++i) move[i] = axisInput(angle(rng), angle(rng), i, scale);
+  return moves;
 }
 
 void BM_SixAxisSample(benchmark::State& state) {
@@ -170,6 +201,46 @@ void BM_SixAxisSyncPlan(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SixAxisSyncPlan);
+
+// Plan time over random moves; the argument is the velocity scale in percent.
+void BM_SixAxisSyncPlanRandom(benchmark::State& state) {
+  const auto moves = randomMoves(static_cast<double>(state.range(0)) / 100.0, 256);
+  size_t i = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto cmd = sixAxisMove(moves[i]);
+    i = (i + 1) % moves.size();
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(cmd->plan());
+  }
+}
+BENCHMARK(BM_SixAxisSyncPlanRandom)->Arg(100)->Arg(40)->Arg(5);
+
+// The synchronised move's time against the slowest axis's own shortest time
+// (its plan alone): 1 means the sharing costs nothing.
+void reportSyncRatio(std::ostream& out, double scale) {
+  const auto moves = randomMoves(scale, 2000);
+  double sum = 0.0, worst = 0.0;
+  int planned = 0;
+  for (const SixInputs& move : moves) {
+    double own = 0.0;
+    for (const TrapezoidPlannerInput& in : move) {
+      TrapezoidPlanner alone(0);
+      alone.setInput(&in);
+      if (alone.plan() == 0) own = std::max(own, alone.motionTime());
+    }
+    auto cmd = sixAxisMove(move);
+    if (cmd->plan() != 0 || !(own > 0.0)) continue;
+    const double ratio = cmd->traj_interface_ptrs_[0]->motionTime() / own;
+    sum += ratio;
+    worst = std::max(worst, ratio);
+    ++planned;
+  }
+  char line[160];
+  snprintf(line, sizeof(line), "sync time / slowest axis alone, scale %.2f: mean %.4f  worst %.4f  (%d moves)\n",
+           scale, planned > 0 ? sum / planned : 0.0, worst, planned);
+  out << line;
+}
 
 // Keeps each run's CPU time per iteration (steadier than wall time on a
 // shared machine) so the ratios can be printed.
@@ -209,5 +280,6 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.ratio("forward kinematics", "BM_ForwardPose_Ours", "BM_ForwardPose_Kdl");
   reporter.ratio("trapezoid sample", "BM_TrapezoidSample_Ours", "BM_TrapezoidSample_Kdl");
+  for (double scale : {1.0, 0.4, 0.05}) reportSyncRatio(report, scale);
   return 0;
 }

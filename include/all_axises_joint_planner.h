@@ -45,13 +45,12 @@ class AllAxisesJointPlanner : public AbstractCmdInterface {
   int calJointsPostion(std::vector<double>& positions, double t);
   int planTrapezoid();
   int planCubic();
-  int syncToSlowest(const std::vector<double>& motion_times);
-  // Re-times every axis except skip (-1: none); the first failure's code.
-  int rePlanAll(const TrapezoidTiming& timing, int skip);
+  // Re-times every axis to the shortest timing they can all keep.
+  int syncTiming(const std::vector<double>& motion_times);
+  // Re-times every axis; the first failure's code.
+  int rePlanAll(const TrapezoidTiming& timing);
   // Whether every trapezoid axis keeps its own vmax, amax and amin.
   bool withinLimits() const;
-  // Lengthens the common timing until every axis keeps its limits.
-  int stretchToLimits(const TrapezoidTiming& reference);
   bool listMatches(std::size_t size) const;
   // Deletes the planners of old that are in neither list.
   void releaseUnused(const std::vector<TrajectoryInterface*>& old);

@@ -27,6 +27,6 @@ class TrajectoryInterface {
   int32_t isSync() const { return sync_; }
 
  protected:
-  // 1: every other axis of the move is re-timed to the slowest one.
+  // 1: every axis of the move is re-timed to one common timing.
   int32_t sync_ = 0;
 };

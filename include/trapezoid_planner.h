@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "trajectory_interface.h"
 #include "trapezoid_timing.h"
@@ -47,6 +48,11 @@ class TrapezoidPlanner : public TrajectoryInterface {
 
   static bool canReachVmax(double v0, double v1, double V, double amax, double amin, double D);
   static bool canReachV1(double v0, double v1, double amax, double D);
+  // The shortest timing with equal ramps (Ta = Td) under which every axis of
+  // `axes`, re-planned to it, keeps its own vmax, amax and amin. The inputs
+  // must be ones that plan() accepts; false when no such timing is found.
+  static bool fastestCommonTiming(const std::vector<TrapezoidPlannerInput>& axes,
+                                  TrapezoidTiming* timing);
 
  private:
   bool inputUsable() const;

@@ -1,7 +1,7 @@
 #pragma once
 
 // Segment durations and distances of one trapezoidal profile. Shared so that
-// every axis of a move can be re-timed to the slowest one.
+// every axis of a move can be re-timed to one common timing.
 struct TrapezoidTiming {
   double Vv = 0.0;    // cruise velocity, signed like the motion
   double Ta = 0.0;    // acceleration segment duration

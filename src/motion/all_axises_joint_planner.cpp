@@ -7,10 +7,6 @@
 namespace {
 // Relative slack for rounding when a re-timed axis is compared with its limits.
 constexpr double kLimitTolerance = 1e-9;
-// The stretched cruise aims this far below the limit, so that the sampled
-// velocities stay within it after rounding.
-constexpr double kStretchMargin = 1e-9;
-constexpr int kMaxStretchRounds = 100;
 
 const TrapezoidPlanner* asTrapezoid(const TrajectoryInterface* p) {
   return dynamic_cast<const TrapezoidPlanner*>(p);
@@ -24,17 +20,6 @@ bool axisWithinLimits(const TrapezoidPlanner& p) {
          std::fabs(t.ad) <= -in.amin * slack;
 }
 
-// How much the durations must grow for this axis to keep its limits when its
-// velocity scales with 1/s and its accelerations with 1/s^2 (exact from rest).
-double scaleNeeded(const TrapezoidPlanner& p) {
-  const TrapezoidPlannerInput& in = p.plannerInput();
-  const TrapezoidTiming& t = *p.timing();
-  double s = 1.0;
-  s = std::max(s, std::fabs(t.Vv) / in.vmax);
-  s = std::max(s, std::sqrt(std::fabs(t.aa) / in.amax));
-  s = std::max(s, std::sqrt(std::fabs(t.ad) / -in.amin));
-  return s;
-}
 }  // namespace
 
 AllAxisesJointPlanner::AllAxisesJointPlanner() { cmd_type = kCmdTypeTrajectory; }
@@ -178,44 +163,44 @@ int AllAxisesJointPlanner::planTrapezoid() {
     puts("All axises plan suceess.");
     return 0;
   }
-  return syncToSlowest(motion_times);
+  return syncTiming(motion_times);
 }
 
-int AllAxisesJointPlanner::syncToSlowest(const std::vector<double>& motion_times) {
+int AllAxisesJointPlanner::syncTiming(const std::vector<double>& motion_times) {
   double longest = 0.0;
-  int slowest = -1;
-  for (size_t i = 0; i < motion_times.size(); ++i) {
-    printf("traject_motion_time:%lf\n", motion_times[i]);
-    if (longest < motion_times[i]) {
-      longest = motion_times[i];
-      slowest = static_cast<int>(i);
-    }
+  for (double m : motion_times) {
+    printf("traject_motion_time:%lf\n", m);
+    longest = std::max(longest, m);
   }
-  if (slowest < 0) {
+  if (longest == 0.0) {
     // Every axis is already at its goal: nothing to share.
     puts("All axises plan suceess.");
     return 0;
   }
-  const TrapezoidTiming* ref = traj_interface_ptrs_[slowest]->timing();
-  if (ref == nullptr) {
-    printf("The %d axis has no timing to share.\n", slowest + 1);
-    return -1;
+  // Every axis, the slowest one too, takes the shortest timing that keeps
+  // all of them within their own limits: the slowest axis's own ramps could
+  // force the others far below theirs.
+  std::vector<TrapezoidPlannerInput> inputs;
+  for (const TrajectoryInterface* p : traj_interface_ptrs_) {
+    // Another kind of planner carries no limits to respect.
+    if (const TrapezoidPlanner* tp = asTrapezoid(p)) inputs.push_back(tp->plannerInput());
   }
-  // A copy: the slowest axis itself may be re-timed when stretching.
-  const TrapezoidTiming reference = *ref;
-  int rc = rePlanAll(reference, slowest);
-  if (rc != 0) return rc;
-  if (!withinLimits()) {
-    rc = stretchToLimits(reference);
+  TrapezoidTiming common;
+  const bool found = TrapezoidPlanner::fastestCommonTiming(inputs, &common);
+  if (found) {
+    const int rc = rePlanAll(common);
     if (rc != 0) return rc;
+  }
+  if (!found || !withinLimits()) {
+    puts("No common timing keeps every axis within its limits.");
+    return -1;
   }
   puts("All axises replan suceess.");
   return 0;
 }
 
-int AllAxisesJointPlanner::rePlanAll(const TrapezoidTiming& timing, int skip) {
+int AllAxisesJointPlanner::rePlanAll(const TrapezoidTiming& timing) {
   for (int32_t i = 0; i < robot_para_.axis_num; ++i) {
-    if (i == skip) continue;
     int rc = traj_interface_ptrs_[i]->rePlan(timing);
     if (rc != 0) {
       printf("The %d axis rePlan fail!!! ,error code =%d\n", i + 1, rc);
@@ -232,63 +217,6 @@ bool AllAxisesJointPlanner::withinLimits() const {
     if (p != nullptr && !axisWithinLimits(*p)) return false;
   }
   return true;
-}
-
-int AllAxisesJointPlanner::stretchToLimits(const TrapezoidTiming& reference) {
-  // First lengthen the cruise: with the ramps kept, each axis's cruise
-  // velocity is N / span and the ramps' accelerations follow it, so the
-  // smallest span that keeps every axis within its limits is found directly.
-  TrapezoidTiming t = reference;
-  double span = 2.0 * t.Tv + t.Ta + t.Td;
-  bool cruise_suffices = true;
-  for (int32_t i = 0; i < robot_para_.axis_num; ++i) {
-    const TrapezoidPlanner* p = asTrapezoid(traj_interface_ptrs_[i]);
-    if (p == nullptr) continue;
-    const TrapezoidPlannerInput& in = p->plannerInput();
-    const double N = 2.0 * (in.q1 - in.q0) - (in.v0 * t.Ta + in.v1 * t.Td);
-    const double lo = std::max({-in.vmax, in.v0 - in.amax * t.Ta, in.v1 + in.amin * t.Td});
-    const double hi = std::min({in.vmax, in.v0 + in.amax * t.Ta, in.v1 - in.amin * t.Td});
-    if (!(lo <= 0.0 && hi >= 0.0)) {
-      cruise_suffices = false;
-      continue;
-    }
-    const double bound = (N > 0.0 ? hi : -lo) * (1.0 - kStretchMargin);
-    if (N == 0.0) continue;
-    if (!(bound > 0.0)) {
-      cruise_suffices = false;
-      continue;
-    }
-    span = std::max(span, std::fabs(N) / bound);
-  }
-  if (cruise_suffices) {
-    t.Tv = std::max(t.Tv, (span - t.Ta - t.Td) / 2.0);
-    t.Tall = t.Ta + t.Tv + t.Td;
-    printf("Stretch the common timing to Tall=%lf to keep every axis within its limits.\n", t.Tall);
-    int rc = rePlanAll(t, -1);
-    if (rc != 0) return rc;
-  }
-  // Moving start or end velocities may still break a limit: scale every
-  // duration until none does.
-  for (int round = 0; round < kMaxStretchRounds && !withinLimits(); ++round) {
-    double s = 1.0;
-    for (int32_t i = 0; i < robot_para_.axis_num; ++i) {
-      const TrapezoidPlanner* p = asTrapezoid(traj_interface_ptrs_[i]);
-      if (p != nullptr) s = std::max(s, scaleNeeded(*p));
-    }
-    s *= 1.0 + 1e-6;
-    t.Ta *= s;
-    t.Tv *= s;
-    t.Td *= s;
-    t.Tall = t.Ta + t.Tv + t.Td;
-    printf("Stretch the common timing to Tall=%lf to keep every axis within its limits.\n", t.Tall);
-    int rc = rePlanAll(t, -1);
-    if (rc != 0) return rc;
-  }
-  if (!withinLimits()) {
-    puts("No common timing keeps every axis within its limits.");
-    return -1;
-  }
-  return 0;
 }
 
 int AllAxisesJointPlanner::planCubic() {

@@ -14,8 +14,8 @@ namespace joint_move {
 namespace {
 
 constexpr int kJointLimitCount = 6;
-// Every axis is re-timed to the slowest one so the joints start and stop together.
-constexpr uint32_t kSyncToSlowest = 1;
+// Every axis is re-timed to one common timing so the joints start and stop together.
+constexpr uint32_t kSyncAxes = 1;
 
 void queueMotorIo(Interpolator* interpolator, bool home, bool enable) {
   MotorIoCmd* cmd = new MotorIoCmd();
@@ -78,7 +78,7 @@ bool planJointMove(Interpolator* interpolator, const std::vector<double>& target
   AllAxisesJointPlanner* cmd = new AllAxisesJointPlanner();
   cmd->setPlannerType(kPlannerTrapezoid);
   std::vector<TrajectoryInterface*> planners;
-  for (int i = 0; i < axis_num; ++i) planners.push_back(new TrapezoidPlanner(kSyncToSlowest));
+  for (int i = 0; i < axis_num; ++i) planners.push_back(new TrapezoidPlanner(kSyncAxes));
   cmd->setRobotPara(para);
   cmd->setTrajInterfaces(planners);
   if (cmd->traj_interface_ptrs_ != planners) {

@@ -1,7 +1,9 @@
 #include "trapezoid_planner.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 // Sampling treats the goal as reached within this distance.
@@ -16,6 +18,75 @@ bool allFinite(const TrapezoidTiming& t) {
     if (!std::isfinite(x)) return false;
   }
   return true;
+}
+
+// A common timing is the ramp time x = Ta = Td and the span y = Ta + Tv.
+// Re-planned to it, an axis cruises at Vv = (D - (v0 + v1) / 2 * x) / y, and
+// each of its limits reads p + q*x + r*y + s*x*y >= 0.
+struct TimingBound {
+  double p, q, r, s;
+  double at(double x, double y) const { return p + q * x + r * y + s * x * y; }
+  double size(double x, double y) const {
+    return std::fabs(p) + std::fabs(q * x) + std::fabs(r * y) + std::fabs(s * x * y);
+  }
+  // The y on this bound's boundary at x; NaN where the boundary is vertical.
+  double yAt(double x) const {
+    const double den = r + s * x;
+    return den == 0.0 ? std::numeric_limits<double>::quiet_NaN() : -(p + q * x) / den;
+  }
+};
+
+// Rounding slack when a candidate timing is checked against a bound.
+constexpr double kBoundTolerance = 1e-10;
+
+// |Vv| <= vmax, |Vv - v0| <= amax*Ta and |v1 - Vv| <= -amin*Td, each side
+// as a bound. Bounds that hold for every x, y >= 0 are left out, and of bounds
+// alike but for p only the strictest is kept: from rest, that leaves one
+// velocity and one acceleration bound for the whole move.
+void addBounds(const TrapezoidPlannerInput& in, std::vector<TimingBound>& out) {
+  const double D = in.q1 - in.q0;
+  const double c = (in.v0 + in.v1) / 2.0;
+  for (double sg : {1.0, -1.0}) {
+    const TimingBound side[] = {{-sg * D, sg * c, in.vmax, 0.0},
+                                {-sg * D, sg * c, sg * in.v0, in.amax},
+                                {-sg * D, sg * c, sg * in.v1, -in.amin}};
+    for (TimingBound b : side) {
+      if (!(b.p < 0.0 || b.q < 0.0 || b.r < 0.0)) continue;
+      const double w = std::fabs(b.r) + b.s;
+      b = {b.p / w, b.q / w, b.r / w, b.s / w};
+      auto alike = std::find_if(out.begin(), out.end(), [&b](const TimingBound& o) {
+        return o.q == b.q && o.r == b.r && o.s == b.s;
+      });
+      if (alike == out.end()) {
+        out.push_back(b);
+      } else {
+        alike->p = std::min(alike->p, b.p);
+      }
+    }
+  }
+}
+
+// Real roots of a*x^2 + b*x + c = 0, a possibly 0; returns how many.
+int realRoots(double a, double b, double c, double roots[2]) {
+  if (a == 0.0) {
+    if (b == 0.0) return 0;
+    roots[0] = -c / b;
+    return 1;
+  }
+  double disc = b * b - 4.0 * a * c;
+  if (disc < 0.0) {
+    // A double root can come out slightly negative.
+    if (disc < -1e-12 * (b * b + std::fabs(4.0 * a * c))) return 0;
+    disc = 0.0;
+  }
+  const double h = -0.5 * (b + std::copysign(std::sqrt(disc), b));
+  if (h == 0.0) {
+    roots[0] = 0.0;
+    return 1;
+  }
+  roots[0] = h / a;
+  roots[1] = c / h;
+  return 2;
 }
 }  // namespace
 
@@ -186,4 +257,58 @@ double TrapezoidPlanner::position(int* finished, double t) const {
   }
   if (finished != nullptr) *finished = done;
   return q;
+}
+
+bool TrapezoidPlanner::fastestCommonTiming(const std::vector<TrapezoidPlannerInput>& axes,
+                                           TrapezoidTiming* timing) {
+  // Ta >= 0 and Tv >= 0, then every axis's limits.
+  std::vector<TimingBound> bounds = {{0.0, 1.0, 0.0, 0.0}, {0.0, -1.0, 1.0, 0.0}};
+  for (const TrapezoidPlannerInput& in : axes) addBounds(in, bounds);
+  double best = std::numeric_limits<double>::infinity();
+  double best_x = 0.0, best_y = 0.0;
+  auto consider = [&](double x, double y) {
+    if (!(x >= 0.0 && y > 0.0 && x + y < best)) return;
+    for (const TimingBound& b : bounds) {
+      if (b.at(x, y) < -kBoundTolerance * b.size(x, y)) return;
+    }
+    best = x + y;
+    best_x = x;
+    best_y = y;
+  };
+  // The least x + y over the region lies where two bounds meet or where one
+  // bound's boundary runs parallel to x + y = const: try every such point.
+  double roots[2];
+  for (size_t j = 0; j < bounds.size(); ++j) {
+    const TimingBound& bj = bounds[j];
+    if (bj.s != 0.0) {
+      // Parallel where q + s*y = r + s*x, so y = x + k.
+      const double k = (bj.r - bj.q) / bj.s;
+      const int n = realRoots(bj.s, bj.q + bj.r + bj.s * k, bj.p + bj.r * k, roots);
+      for (int i = 0; i < n; ++i) consider(roots[i], roots[i] + k);
+    }
+    for (size_t m = j + 1; m < bounds.size(); ++m) {
+      const TimingBound& bm = bounds[m];
+      // y eliminated from both boundaries.
+      const int n = realRoots(bj.q * bm.s - bm.q * bj.s,
+                              bj.p * bm.s + bj.q * bm.r - bm.p * bj.s - bm.q * bj.r,
+                              bj.p * bm.r - bm.p * bj.r, roots);
+      for (int i = 0; i < n; ++i) {
+        const double x = roots[i];
+        const bool use_j = std::fabs(bj.r + bj.s * x) >= std::fabs(bm.r + bm.s * x);
+        consider(x, use_j ? bj.yAt(x) : bm.yAt(x));
+      }
+    }
+  }
+  if (!std::isfinite(best)) {
+    // Nothing has to move: the empty timing.
+    if (bounds.size() > 2) return false;
+    best_x = best_y = 0.0;
+  }
+  TrapezoidTiming t;
+  t.Ta = best_x;
+  t.Td = best_x;
+  t.Tv = std::max(0.0, best_y - best_x);
+  t.Tall = t.Ta + t.Tv + t.Td;
+  *timing = t;
+  return true;
 }
