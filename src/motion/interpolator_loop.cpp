@@ -86,6 +86,7 @@ void Interpolator::runPass() {
       delete cmd_queue_.front();
       cmd_queue_.pop_front();
     }
+    queued_end_.clear();
     return;
   }
 
@@ -117,6 +118,7 @@ void Interpolator::endCommand() {
     if (!cmd_queue_.empty() && cmd_queue_.front() == loop_.cmd) {
       cmd_queue_.pop_front();
     }
+    if (cmd_queue_.empty()) queued_end_.clear();
   }
   delete loop_.cmd;
   loop_.cmd = nullptr;
