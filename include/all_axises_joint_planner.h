@@ -35,6 +35,9 @@ class AllAxisesJointPlanner : public AbstractCmdInterface {
   // positions needs at least axis_num entries. -1 on error, including a
   // command whose plan did not succeed; 1 once every axis is finished.
   int calAllJointsPostion(std::vector<double>& positions, double t);
+  // Where every axis is left once the move has run: each planner sampled
+  // past its end. False, with ends untouched, for a move the loop would not run.
+  bool endPositions(std::vector<double>* ends) const;
 
   std::vector<TrajectoryInterface*> traj_interface_ptrs_;
   std::vector<CubicPlanner*> cubicSpline_ptrs;

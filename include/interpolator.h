@@ -47,10 +47,15 @@ class Interpolator {
   Interpolator(const Interpolator&) = delete;
   Interpolator& operator=(const Interpolator&) = delete;
 
-  // Queues a command; the Interpolator owns it from then on.
+  // Queues a command; the Interpolator owns it from then on. A joint move or
+  // a home also records where the arm will stand once it has run.
   void insertCmd(AbstractCmdInterface* cmd);
   RobotPara getRobotPara() const;
   std::vector<AxisState> getAxisStates() const;
+  // Start of the next joint move: where the last move or home in hand or
+  // queued leaves the arm, or the measured positions when there is none.
+  // Producers hold producer_mutex_ from this call to their insertCmd.
+  std::vector<double> getNextMoveStart() const;
   // Rows of six values at r * stride; empty when flat is too short.
   std::vector<double> extractJoints(const std::vector<double>& flat, int rows, int stride) const;
   int getJointPositions(std::vector<double>* positions) const;
@@ -99,6 +104,9 @@ class Interpolator {
   mutable std::mutex pose_mutex_;
   mutable std::mutex enable_mutex_;
   mutable std::mutex grip_mutex_;
+  // Taken by producers only (never by the loop), so that two moves queued at
+  // once cannot both start from the same point. Taken before queue_mutex_.
+  std::mutex producer_mutex_;
   bool grip_signal_ = false;
   ArmKinematics* kinematics_ = nullptr;  // not owned
   std::deque<AbstractCmdInterface*> cmd_queue_;
@@ -153,6 +161,9 @@ class Interpolator {
   void sleepPass() const;
 
   LoopState loop_;
+  // Where the last move or home in hand or queued leaves the arm; emptied
+  // whenever the queue empties. Guarded by queue_mutex_.
+  std::vector<double> queued_end_;
   std::vector<AxisPlanState> candidate_states_;  // a sample before its velocity check
   int stop_steps_ = 0;                           // N of the planned stop
   int stop_step_index_ = 0;                      // stepping calls made so far

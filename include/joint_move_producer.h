@@ -7,8 +7,8 @@ class Interpolator;
 // Producer logic shared by the command node and the call server: the checks a
 // joint target must pass and the building of the commands they queue. Nothing
 // here is ROS-specific; every function runs on the caller's thread and touches
-// the Interpolator only through its public getters, insertCmd and
-// abnormal_flag.
+// the Interpolator only through its public getters, insertCmd,
+// producer_mutex_ and abnormal_flag.
 namespace joint_move {
 
 // A velocity scale above this is refused in favour of kFallbackScale.
@@ -41,7 +41,8 @@ bool checkJointRange(const Interpolator* interpolator, const std::vector<double>
 double clampVelocityScale(double scale);
 
 // Builds an AllAxisesJointPlanner (type 0) with one synchronised
-// TrapezoidPlanner per axis, each from the measured position to target[i]
+// TrapezoidPlanner per axis, each from Interpolator::getNextMoveStart (where
+// the moves already queued leave the arm, else the measured position) to target[i]
 // with max_vel, max_acc and -max_acc of a fresh RobotPara copy times scale;
 // prints "TrapezoidPlannerInput:%lf,%lf,%lf,%lf,%lf\n" per axis; plans
 // (result not consulted, the planner reports its own failures); then queues it
@@ -49,7 +50,7 @@ double clampVelocityScale(double scale);
 // abnormal line and destroys the command. Returns true when queued.
 // The target must hold at least axis_num values (false otherwise, nothing
 // built); the range check and scale clamp are the caller's, done before.
-// Also refused when the Interpolator has no measured state for every axis.
+// Also refused when the Interpolator has no start for every axis.
 bool planJointMove(Interpolator* interpolator, const std::vector<double>& target, int axis_num,
                    double scale);
 
@@ -58,6 +59,7 @@ bool planJointMove(Interpolator* interpolator, const std::vector<double>& target
 void queueEnableCmd(Interpolator* interpolator, bool enable);
 
 // Queues a MotorIoCmd that homes every axis. No checks; prints nothing.
+// A move queued behind it starts from the home position.
 void queueHomeCmd(Interpolator* interpolator);
 
 }  // namespace joint_move

@@ -278,6 +278,9 @@ void RobotCmdRosTwoWrapper::movjSCallback(
     cmd->setInput(j, &input);
   }
   cmd->plan();
+  // The spline's end becomes the next move's start, so it must not be queued
+  // between another producer's start fetch and its insert.
+  std::lock_guard<std::mutex> turn(interpolator_->producer_mutex_);
   interpolator_->insertCmd(cmd);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 // Relative slack for rounding when a re-timed axis is compared with its limits.
@@ -241,6 +242,24 @@ int AllAxisesJointPlanner::planCubic() {
 
 int AllAxisesJointPlanner::calAllJointsPostion(std::vector<double>& positions, double t) {
   return calJointsPostion(positions, t);
+}
+
+bool AllAxisesJointPlanner::endPositions(std::vector<double>* ends) const {
+  const bool trapezoid = planner_type_ == kPlannerTrapezoid;
+  const size_t listed = trapezoid ? traj_interface_ptrs_.size() : cubicSpline_ptrs.size();
+  if (!planned_ || (!trapezoid && planner_type_ != kPlannerCubic) || !listMatches(listed)) {
+    return false;
+  }
+  std::vector<double> out(listed);
+  for (size_t i = 0; i < listed; ++i) {
+    const TrajectoryInterface* p =
+        trapezoid ? traj_interface_ptrs_[i] : static_cast<TrajectoryInterface*>(cubicSpline_ptrs[i]);
+    int finished = 0;
+    out[i] = p->position(&finished, std::numeric_limits<double>::infinity());
+    if (!std::isfinite(out[i])) return false;
+  }
+  ends->swap(out);
+  return true;
 }
 
 int AllAxisesJointPlanner::calJointsPostion(std::vector<double>& positions, double t) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "abstract_cmd_interface.h"
+#include "all_axises_joint_planner.h"
 #include "collision_detector_at.h"
 #include "motor_io_cmd.h"
 #include "motor_state.h"
@@ -75,8 +76,23 @@ void Interpolator::insertCmd(AbstractCmdInterface* cmd) {
     puts("An empty command is not queued.");
     return;
   }
+  std::vector<double> end;
+  bool records_end = false;
+  if (cmd->cmd_type == kCmdTypeTrajectory) {
+    // A move the loop will not run leaves the arm where the one before it does.
+    if (auto* move = dynamic_cast<AllAxisesJointPlanner*>(cmd)) records_end = move->endPositions(&end);
+  } else if (cmd->cmd_type == kCmdTypeMotorIo) {
+    // Homing makes the present position read as the middle, 0 rad, on every
+    // axis; enable and disable leave the arm where it is.
+    auto* io = dynamic_cast<MotorIoCmd*>(cmd);
+    if (io != nullptr && io->getKind() == kMotorIoHome) {
+      end.assign(static_cast<size_t>(std::max(robot_para_.axis_num, 0)), 0.0);
+      records_end = true;
+    }
+  }
   std::lock_guard<std::mutex> lock(queue_mutex_);
   cmd_queue_.push_back(cmd);
+  if (records_end) queued_end_.swap(end);
 }
 
 RobotPara Interpolator::getRobotPara() const { return robot_para_; }
@@ -84,6 +100,17 @@ RobotPara Interpolator::getRobotPara() const { return robot_para_; }
 std::vector<AxisState> Interpolator::getAxisStates() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
   return axis_states_;
+}
+
+std::vector<double> Interpolator::getNextMoveStart() const {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (!queued_end_.empty()) return queued_end_;
+  }
+  std::vector<double> start;
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  for (const AxisState& state : axis_states_) start.push_back(state.pos);
+  return start;
 }
 
 std::vector<double> Interpolator::extractJoints(const std::vector<double>& flat, int rows,

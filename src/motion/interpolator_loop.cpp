@@ -108,6 +108,7 @@ void Interpolator::runPass() {
       delete cmd_queue_.front();
       cmd_queue_.pop_front();
     }
+    queued_end_.clear();
     return;
   }
 
@@ -140,9 +141,11 @@ void Interpolator::endCommand() {
       cmd_queue_.pop_front();
     }
     // A stop that came while this command made its last step has nothing
-    // left to stop, and must not wait for the next command.
+    // left to stop, and must not wait for the next command; with nothing
+    // queued the next move starts from the measured position.
     if (cmd_queue_.empty()) {
       stop_flag_ = 0;
+      queued_end_.clear();
     }
   }
   delete loop_.cmd;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <mutex>
 
 #include "all_axises_joint_planner.h"
 #include "arm_kinematics.h"
@@ -25,6 +26,8 @@ void queueMotorIo(Interpolator* interpolator, bool home, bool enable) {
   } else {
     cmd->setEnable(enable);
   }
+  // A home moves the next move's start; it must not slip in behind a start fetch.
+  std::lock_guard<std::mutex> turn(interpolator->producer_mutex_);
   interpolator->insertCmd(cmd);
 }
 
@@ -70,10 +73,13 @@ double clampVelocityScale(double scale) {
 bool planJointMove(Interpolator* interpolator, const std::vector<double>& target, int axis_num,
                    double scale) {
   const RobotPara para = interpolator->getRobotPara();
-  const std::vector<AxisState> states = interpolator->getAxisStates();
+  // Held until the insert, so that a move queued meanwhile by the other
+  // producer cannot end somewhere this one does not start.
+  std::lock_guard<std::mutex> turn(interpolator->producer_mutex_);
+  const std::vector<double> start = interpolator->getNextMoveStart();
   const std::size_t n = static_cast<std::size_t>(axis_num < 0 ? 0 : axis_num);
-  // Without a measured start for every axis the move would jump.
-  if (target.size() < n || para.axis_paras.size() < n || states.size() < n) return false;
+  // Without a start for every axis the move would jump.
+  if (target.size() < n || para.axis_paras.size() < n || start.size() < n) return false;
 
   AllAxisesJointPlanner* cmd = new AllAxisesJointPlanner();
   cmd->setPlannerType(kPlannerTrapezoid);
@@ -90,7 +96,7 @@ bool planJointMove(Interpolator* interpolator, const std::vector<double>& target
     const AxisPara& axis = para.axis_paras[static_cast<std::size_t>(i)];
     TrapezoidPlannerInput input;
     input.reserved = 0.0;
-    input.q0 = states[static_cast<std::size_t>(i)].pos;
+    input.q0 = start[static_cast<std::size_t>(i)];
     input.q1 = target[static_cast<std::size_t>(i)];
     input.v0 = 0.0;
     input.v1 = 0.0;

@@ -45,11 +45,13 @@ TEST_F(InterpolatorTest, FirstSampleJumpKillsTheMoveBeforeAnythingIsSent) {
   EXPECT_EQ(countOf(out, "The current command has been killed!"), 1);
   EXPECT_EQ(queued(), 0u);
   for (auto& m : motors_) EXPECT_EQ(m->calls(TestMotor::kSetPosition), 0);
-  // The rejected sample leaves no trace: a later stop has nothing to ramp.
+  // The rejected sample leaves no trace: a later stop has nothing to ramp,
+  // and the next move starts where the arm is.
   for (const AxisPlanState& s : ip_->plan_states_) {
     EXPECT_EQ(s.pos, 0.0);
     EXPECT_EQ(s.vel, 0.0);
   }
+  EXPECT_EQ(ip_->getNextMoveStart(), std::vector<double>(6, 0.0));
 }
 
 TEST_F(InterpolatorTest, VelocityCheckToleratesRoundingButNotNaN) {

@@ -1,5 +1,6 @@
 // movj, movj_s and follow over DDS: what reaches the queue, and what must
 // never reach it. (Well-formed movj_s lists are run end to end in tests/e2e.)
+#include <cmath>
 #include <limits>
 #include <sstream>
 
@@ -11,14 +12,16 @@ namespace {
 
 class JointMoveTopics : public NodeTest {};
 
-TEST_F(JointMoveTopics, MovjStartsAtTheMeasuredPoseWithItsScaleClampedAboveOne) {
+TEST_F(JointMoveTopics, MovjStartsWhereTheMoveOrHomeBeforeItEndsWithItsScaleClampedAboveOne) {
   arm_->motors[3]->setPosition(0.25);
   ip()->readMotorStates();
   runPeer({"movj", "0.1,-0.2,0.3,-0.4,0.5,-0.6,0.5", "movj", "0.1,0.1,0.1,0.1,0.1,0.1,1.5",
            "movj", "0.1,0.1,0.1,0.1,0.1,0.1,1.0", "movj", "0.1,0.1,0.1,0.1,0.1,0.1,0",
-           "movj", "0.1,0.1,0.1,0.1,0.1,0.1,-1"});
-  ASSERT_TRUE(waitForQueueSize(5));
+           "movj", "0.1,0.1,0.1,0.1,0.1,0.1,-1", "sleep", "300", "home", "go", "sleep", "300",
+           "movj", "0.1,0.1,0.1,0.1,0.1,0.1,0.5"});
+  ASSERT_TRUE(waitForQueueSize(7));
   auto queue = takeQueue();
+  EXPECT_EQ(trapezoidInputs(queue[6].get()).at(3).q0, 0.0);  // behind a home: from the home position
   const double target[6] = {0.1, -0.2, 0.3, -0.4, 0.5, -0.6};
   const double applied[5] = {0.5, 0.5, 1.0, 0.0, -1.0};  // 1.5 runs at 0.5, the rest as sent
   for (size_t k = 0; k < 5; ++k) {
@@ -26,7 +29,8 @@ TEST_F(JointMoveTopics, MovjStartsAtTheMeasuredPoseWithItsScaleClampedAboveOne) 
     ASSERT_EQ(in.size(), 6u) << k;
     for (size_t i = 0; i < 6; ++i) {
       SCOPED_TRACE(testing::Message() << "move " << k << " axis " << i);
-      EXPECT_EQ(in[i].q0, i == 3 ? 0.25 : 0.0);
+      // The first from the measured pose, the others from where the one before ends.
+      EXPECT_EQ(in[i].q0, k == 0 ? (i == 3 ? 0.25 : 0.0) : k == 1 ? target[i] : 0.1);
       EXPECT_EQ(in[i].q1, k == 0 ? target[i] : 0.1);
       EXPECT_EQ(in[i].v0, 0.0);
       EXPECT_EQ(in[i].v1, 0.0);
@@ -34,6 +38,40 @@ TEST_F(JointMoveTopics, MovjStartsAtTheMeasuredPoseWithItsScaleClampedAboveOne) 
       EXPECT_DOUBLE_EQ(in[i].amax, applied[k]);
       EXPECT_DOUBLE_EQ(in[i].amin, -applied[k]);
     }
+  }
+}
+
+// "v,v,v,v,v,v,last": six equal joints, then a movj scale or a movj_s time.
+std::string same(double v, double last) {
+  std::ostringstream out;
+  for (int j = 0; j < 6; ++j) out << v << ",";
+  out << last;
+  return out.str();
+}
+
+// Moves sent while others run or wait: all run and arrive, and no goal steps
+// further than its axis may move in a period. The last movj arrives during
+// the second, after the first has ended.
+TEST_F(JointMoveTopics, MovesSentWhileOthersRunStartWhereTheyEndAndAllArrive) {
+  for (auto& m : arm_->motors) m->setEnabled(true);
+  std::thread loop([this] { ip()->run(); });
+  arm_test::StdoutCapture cap;
+  runPeer({"movj", same(0.3, 1), "movj", same(0.6, 1), "sleep", "300", "movjs", "4,7",
+           same(0.6, 0) + "," + same(0.5, 0.2) + "," + same(0.45, 0.4) + "," + same(0.4, 0.6),
+           "sleep", "1500", "movj", same(0.2, 1)});
+  for (int i = 0; i < 2000 && queueSize() > 0; ++i) std::this_thread::sleep_for(10ms);
+  ip()->requestQuit();
+  loop.join();
+  const std::string out = cap.text();
+  EXPECT_EQ(arm_test::countOf(out, "plan and curpos arrives goal"), 4);
+  EXPECT_EQ(arm_test::countOf(out, "killed"), 0);
+  for (size_t i = 0; i < 6; ++i) {
+    double prev = 0.0;
+    for (double goal : arm_->motors[i]->goals()) {
+      EXPECT_LE(std::fabs(goal - prev), arm_->para.axis_paras[i].max_vel * 0.005 * (1 + 1e-9)) << i;
+      prev = goal;
+    }
+    EXPECT_EQ(prev, 0.2);
   }
 }
 

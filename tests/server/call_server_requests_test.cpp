@@ -1,8 +1,12 @@
 // What each call-server request does to the arm and what its client is told.
+#include <atomic>
 #include <limits>
 
 #include "arm_fixture.h"
+#include "all_axises_joint_planner.h"
 #include "cloud/robot_ping.pb.h"
+#include "joint_move_producer.h"
+#include "stdout_capture.h"
 
 namespace server_test {
 namespace {
@@ -37,6 +41,32 @@ TEST_F(CallRequests, RefusedMovesAnswerFalseAndQueueNothing) {
   EXPECT_EQ(hex(client.readBytes(8)), kMoveRefused);
   std::lock_guard<std::mutex> lock(ip()->queue_mutex_);
   EXPECT_TRUE(ip()->cmd_queue_.empty());
+}
+
+// The node's thread and the server queue moves at the same time: each still
+// starts where the one queued before it ends.
+TEST_F(CallRequests, MovesQueuedAlongsideTheNodeChainEndToStart) {
+  arm_test::StdoutCapture quiet;
+  std::atomic<bool> started{false};
+  std::thread node([&] {
+    started = true;
+    for (int k = 1; k <= 400; ++k) joint_move::planJointMove(ip(), std::vector<double>(6, 0.001 * k), 6, 1.0);
+  });
+  while (!started) std::this_thread::yield();
+  for (int k = 1; k <= 400; ++k) server_->planJointMove(std::vector<double>(6, -0.001 * k), 0.4);
+  node.join();
+  quiet.text();
+  std::vector<double> end = {0.1, 0.2, 0.3, 0.4, 0.5, 0.6};  // measured
+  std::lock_guard<std::mutex> lock(ip()->queue_mutex_);
+  ASSERT_EQ(ip()->cmd_queue_.size(), 800u);
+  for (AbstractCmdInterface* cmd : ip()->cmd_queue_) {
+    const auto& axes = dynamic_cast<AllAxisesJointPlanner&>(*cmd).traj_interface_ptrs_;
+    for (size_t i = 0; i < 6; ++i) {
+      const TrapezoidPlannerInput& in = dynamic_cast<TrapezoidPlanner&>(*axes[i]).plannerInput();
+      EXPECT_EQ(in.q0, end[i]);
+      end[i] = in.q1;
+    }
+  }
 }
 
 TEST_F(CallRequests, ClientGoneBeforeItsReplyLeavesTheServerServing) {
