@@ -45,11 +45,15 @@ class ServoBusThread : public ServoFamilyA {
 
   static constexpr int kBaud = 1000000;
   static constexpr unsigned kPassSleepUs = 5000;
+  // A single lost reply under load must not read as a servo gone: only this
+  // many failed register-40 reads in a row take a servo offline.
+  static constexpr uint8_t kMissedReadsOffline = 3;
 
  private:
   enum class Mode { kDetached, kJoinable, kManual };
   ServoBusThread(const char* device, Mode mode);
   void serveServo(uint32_t id, ServoState* state);
+  void switchTorque(uint8_t bus_id, bool on, bool fresh_feedback, int position);
   ServoState* lookupServo(uint32_t id);
 
   std::thread worker_;

@@ -22,6 +22,8 @@ struct ServoState {
   uint8_t want_enable = 0;
   uint8_t calibrate = 0;
   uint8_t acc = 0;
+  // Register-40 reads failed in a row; kept by the bus thread alone.
+  uint8_t missed_reads = 0;
   std::mutex mtx;
 };
 

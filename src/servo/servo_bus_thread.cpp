@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "arm_build_config.h"
+#include "servo_family_ops.h"
 #include "servo_registers.h"
 
 namespace servo {
@@ -14,6 +15,7 @@ namespace {
 
 constexpr const char* kRed = "\033[1;31m";
 constexpr const char* kReset = "\033[0m";
+constexpr int kPositionSignBit = 15;
 
 }  // namespace
 
@@ -70,8 +72,10 @@ void ServoBusThread::servePass() {
 
 void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
   const uint8_t bus_id = static_cast<uint8_t>(id);
-  if (readFeedback(bus_id) != -1) {
-    const int position = readPosition(-1);
+  const bool fresh_feedback = readFeedback(bus_id) != -1;
+  int position = 0;
+  if (fresh_feedback) {
+    position = readPosition(-1);
     const int speed = readSpeed(-1);
     const int load = readLoad(-1);
     const int voltage = readVoltage(-1);
@@ -110,8 +114,10 @@ void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
     if (torque != -1) {
       state->enabled = torque != 0 ? 1 : 0;
       state->online = 1;
+      state->missed_reads = 0;
     } else {
-      state->online = 0;
+      if (state->missed_reads < kMissedReadsOffline) ++state->missed_reads;
+      if (state->missed_reads == kMissedReadsOffline) state->online = 0;
     }
     want_enable = state->want_enable;
     enabled = state->enabled;
@@ -124,11 +130,22 @@ void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
 
   if ((want_enable != 0) != (enabled != 0)) {
     printf("need set motor %s.\n", want_enable != 0 ? "true" : "flase");
-    writeRegByte(bus_id, servo_reg::kTorqueEnable, want_enable != 0 ? 1 : 0);
+    switchTorque(bus_id, want_enable != 0, fresh_feedback, position);
   }
   if (want_enable != 0 && goal_valid != 0) {
     writePositionDeferred(bus_id, static_cast<int16_t>(goal_position), goal_speed, acc);
   }
+}
+
+void ServoBusThread::switchTorque(uint8_t bus_id, bool on, bool fresh_feedback, int position) {
+  // A servo keeps its old goal while off, and the joint may have been moved by
+  // hand: first it is told to hold where it stands (both registers count the
+  // same steps). Without this pass's reading or an acknowledged goal, wait a pass.
+  if (on && (!fresh_feedback || servo_family::writeSignedWord(*this, bus_id, servo_reg::kGoalPosition,
+                                                              position, kPositionSignBit) <= 0)) {
+    return;
+  }
+  writeRegByte(bus_id, servo_reg::kTorqueEnable, on ? 1 : 0);
 }
 
 ServoBusThread::ServoMap::iterator ServoBusThread::findServo(uint32_t id) {

@@ -17,6 +17,7 @@ void resetServoState(ServoState& state) {
   state.want_enable = 0;
   state.calibrate = 0;
   state.acc = 0;
+  state.missed_reads = 0;
 }
 
 void fillServoFeedback(const ServoState& state, ServoFeedback* out) {

@@ -33,9 +33,11 @@ class SimBusTest : public ::testing::Test {
   }
 
   void faults(uint8_t id, servo_sim::ServoFaults f) { sim_->setFaults(id, f); }
-  void silence(uint8_t id) {
+  // Silent for the next `replies` replies it would give, or for good.
+  void silence(uint8_t id, int replies = -1) {
     servo_sim::ServoFaults f;
     f.silent = true;
+    f.remaining = replies;
     sim_->setFaults(id, f);
   }
 
