@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "all_axises_joint_planner.h"
-#include "arm_kinematics.h"
-#include "interpolator.h"
+#include "motion/commands/all_axises_joint_planner.h"
+#include "motion/kinematics/arm_kinematics.h"
+#include "motion/loop/interpolator.h"
 #include "rclcpp/rclcpp.hpp"
 #include "std_msgs/msg/bool.hpp"
 

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "all_axises_joint_planner.h"
-#include "arm_kinematics.h"
+#include "motion/commands/all_axises_joint_planner.h"
+#include "motion/kinematics/arm_kinematics.h"
 #include "arm_model.h"
 
 using arm_test::makeArmKinematics;

@@ -24,10 +24,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "abstract_cmd_interface.h"
-#include "arm_kinematics.h"
+#include "motion/commands/abstract_cmd_interface.h"
+#include "motion/kinematics/arm_kinematics.h"
 #include "child_process.h"
-#include "interpolator.h"
+#include "motion/loop/interpolator.h"
 #include "rclcpp/rclcpp.hpp"
 #include "robot_cmd_ros_two_wrapper.h"
 #include "ros_domain.h"

@@ -21,12 +21,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include "arm_kinematics.h"
-#include "driver_call_server.h"
-#include "driver_stream_server.h"
-#include "interpolator.h"
+#include "motion/kinematics/arm_kinematics.h"
+#include "server/driver_call_server.h"
+#include "server/driver_stream_server.h"
+#include "motion/loop/interpolator.h"
 #include "rclcpp/rclcpp.hpp"
-#include "virtual_motor.h"
+#include "motor/virtual_motor.h"
 
 namespace {
 

@@ -27,8 +27,8 @@
 #include <thread>
 #include <vector>
 
-#include "bus_servo_motor.h"
-#include "servo_bus_thread.h"
+#include "motor/bus_servo_motor.h"
+#include "servo/servo_bus_thread.h"
 #include "servo_sim/servo_bus_sim.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "bus_servo_motor.h"
-#include "virtual_motor.h"
+#include "motor/bus_servo_motor.h"
+#include "motor/virtual_motor.h"
 
 namespace {
 

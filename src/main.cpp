@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "arm_dh_columns.h"
-#include "arm_kinematics.h"
-#include "driver_call_server.h"
-#include "driver_stream_server.h"
+#include "motion/kinematics/arm_kinematics.h"
+#include "server/driver_call_server.h"
+#include "server/driver_stream_server.h"
 #include "init_motor_axises.h"
-#include "interpolator.h"
+#include "motion/loop/interpolator.h"
 #include "rclcpp/rclcpp.hpp"
 #include "robot_cmd_ros_two_wrapper.h"
 

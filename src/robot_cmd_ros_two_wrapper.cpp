@@ -7,10 +7,10 @@
 #include <string>
 #include <utility>
 
-#include "all_axises_joint_planner.h"
-#include "cubic_planner.h"
-#include "interpolator.h"
-#include "joint_move_producer.h"
+#include "motion/commands/all_axises_joint_planner.h"
+#include "motion/planning/cubic_planner.h"
+#include "motion/loop/interpolator.h"
+#include "motion/producers/joint_move_producer.h"
 
 namespace {
 

@@ -32,7 +32,7 @@
 #include "sensor_msgs/msg/joint_state.hpp"
 #include "std_msgs/msg/bool.hpp"
 #include "std_msgs/msg/float64_multi_array.hpp"
-#include "wire_frame.h"
+#include "server/wire_frame.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "collision_detector_at.h"
+#include "Collision/collision_detector_at.h"
 
 #include <cmath>
 #include <cstdio>

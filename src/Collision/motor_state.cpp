@@ -1,4 +1,4 @@
-#include "motor_state.h"
+#include "Collision/motor_state.h"
 
 #include <cstdio>
 

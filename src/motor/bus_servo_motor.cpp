@@ -1,9 +1,11 @@
-#include "bus_servo_motor.h"
+#include "motor/bus_servo_motor.h"
 
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+
+#include "servo/servo_bus_thread.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "servo_gripper.h"
+#include "motor/servo_gripper.h"
 
 #include <cmath>
 #include <cstdint>
 
-#include "bus_servo_motor.h"
+#include "motor/bus_servo_motor.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "virtual_motor.h"
+#include "motor/virtual_motor.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "driver_call_server.h"
+#include "server/driver_call_server.h"
 
 #include <unistd.h>
 
@@ -9,10 +9,10 @@
 #include <thread>
 
 #include "cloud/robot_ping.pb.h"
-#include "interpolator.h"
-#include "joint_move_producer.h"
-#include "motor_io_cmd.h"
-#include "wire_frame.h"
+#include "motion/loop/interpolator.h"
+#include "motion/producers/joint_move_producer.h"
+#include "motion/commands/motor_io_cmd.h"
+#include "server/wire_frame.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "driver_stream_server.h"
+#include "server/driver_stream_server.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "cloud/robot_ping.pb.h"
-#include "interpolator.h"
-#include "wire_frame.h"
+#include "motion/loop/interpolator.h"
+#include "server/wire_frame.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tcp_server.h"
+#include "server/tcp_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

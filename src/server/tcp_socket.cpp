@@ -1,4 +1,4 @@
-#include "tcp_socket.h"
+#include "server/tcp_socket.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>

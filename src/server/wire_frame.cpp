@@ -1,4 +1,4 @@
-#include "wire_frame.h"
+#include "server/wire_frame.h"
 
 #include <sys/socket.h>
 #include <sys/types.h>

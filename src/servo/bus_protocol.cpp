@@ -1,4 +1,4 @@
-#include "bus_protocol.h"
+#include "servo/bus_protocol.h"
 
 #include <cstring>
 

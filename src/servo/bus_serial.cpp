@@ -1,4 +1,4 @@
-#include "bus_serial.h"
+#include "servo/bus_serial.h"
 
 #include <fcntl.h>
 #include <poll.h>

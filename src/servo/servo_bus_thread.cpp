@@ -1,4 +1,4 @@
-#include "servo_bus_thread.h"
+#include "servo/servo_bus_thread.h"
 
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 
 #include "arm_build_config.h"
 #include "servo_family_ops.h"
-#include "servo_registers.h"
+#include "servo/servo_registers.h"
 
 namespace servo {
 

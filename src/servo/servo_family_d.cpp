@@ -1,4 +1,4 @@
-#include "servo_family_d.h"
+#include "servo/servo_family_d.h"
 
 #include "servo_family_ops.h"
 

@@ -1,4 +1,4 @@
-#include "servo_family_low_first.h"
+#include "servo/servo_family_low_first.h"
 
 #include "servo_family_ops.h"
 

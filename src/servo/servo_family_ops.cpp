@@ -1,6 +1,6 @@
 #include "servo_family_ops.h"
 
-#include "servo_registers.h"
+#include "servo/servo_registers.h"
 
 namespace servo_family {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "bus_serial.h"
+#include "servo/bus_serial.h"
 
 // Register operations shared by the servo family classes, which differ only in
 // register addresses and byte order.

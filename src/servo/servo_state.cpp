@@ -1,4 +1,4 @@
-#include "servo_state.h"
+#include "servo/servo_state.h"
 
 void resetServoState(ServoState& state) {
   state.id = 0;

@@ -1,4 +1,4 @@
-#include "moving_average_filter.h"
+#include "Collision/moving_average_filter.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "collision_detector_at.h"
+#include "Collision/collision_detector_at.h"
 #include "ros_init.h"
 #include "stdout_capture.h"
 

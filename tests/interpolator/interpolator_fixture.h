@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "all_axises_joint_planner.h"
+#include "motion/commands/all_axises_joint_planner.h"
 #include "arm_model.h"
-#include "interpolator.h"
-#include "motor_io_cmd.h"
+#include "motion/loop/interpolator.h"
+#include "motion/commands/motor_io_cmd.h"
 #include "ros_init.h"
 #include "stdout_capture.h"
 #include "test_motor.h"
-#include "trapezoid_planner.h"
+#include "motion/planning/trapezoid_planner.h"
 
 namespace interp_test {
 

@@ -5,7 +5,7 @@
 
 #include "child_process.h"
 #include "interpolator_fixture.h"
-#include "virtual_motor.h"
+#include "motor/virtual_motor.h"
 
 namespace interp_test {
 namespace {

@@ -1,5 +1,5 @@
 #include "interpolator_fixture.h"
-#include "set_io_cmd.h"
+#include "motion/commands/set_io_cmd.h"
 
 namespace interp_test {
 namespace {

@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "cubic_planner.h"
-#include "cubic_spline.h"
+#include "motion/planning/cubic_planner.h"
+#include "motion/planning/cubic_spline.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "all_axises_joint_planner.h"
+#include "motion/commands/all_axises_joint_planner.h"
 #include "stdout_capture.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "arm_kinematics.h"
+#include "motion/kinematics/arm_kinematics.h"
 #include "arm_model.h"
 #include "stdout_capture.h"
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "motor_io_cmd.h"
+#include "motion/commands/motor_io_cmd.h"
 #include "stdout_capture.h"
 #include "test_motor.h"
 

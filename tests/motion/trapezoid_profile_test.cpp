@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "trapezoid_planner.h"
+#include "motion/planning/trapezoid_planner.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "virtual_motor.h"
+#include "motor/virtual_motor.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "all_axises_joint_planner.h"
+#include "motion/commands/all_axises_joint_planner.h"
 #include "robot_cmd_ros_two_wrapper.h"
 #include "test_arm.h"
 

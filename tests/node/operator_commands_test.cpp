@@ -1,6 +1,6 @@
 // Stop, serve on, home, recover and the grasp button reach the Interpolator
 // also while the arm is abnormal; moves are refused until recover.
-#include "motor_io_cmd.h"
+#include "motion/commands/motor_io_cmd.h"
 #include "node_harness.h"
 
 namespace node_test {

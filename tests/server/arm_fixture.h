@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "driver_call_server.h"
+#include "server/driver_call_server.h"
 #include "free_port.h"
 #include "loopback_client.h"
 #include "ros_init.h"

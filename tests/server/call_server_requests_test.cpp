@@ -3,9 +3,9 @@
 #include <limits>
 
 #include "arm_fixture.h"
-#include "all_axises_joint_planner.h"
+#include "motion/commands/all_axises_joint_planner.h"
 #include "cloud/robot_ping.pb.h"
-#include "joint_move_producer.h"
+#include "motion/producers/joint_move_producer.h"
 #include "stdout_capture.h"
 
 namespace server_test {

@@ -2,7 +2,7 @@
 // client at a time, and never a frame after a cut one.
 #include "arm_fixture.h"
 #include "cloud/robot_ping.pb.h"
-#include "driver_stream_server.h"
+#include "server/driver_stream_server.h"
 
 namespace server_test {
 namespace {

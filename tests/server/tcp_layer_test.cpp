@@ -4,7 +4,7 @@
 #include <signal.h>
 
 #include "loopback_client.h"
-#include "tcp_server.h"
+#include "server/tcp_server.h"
 
 namespace server_test {
 namespace {

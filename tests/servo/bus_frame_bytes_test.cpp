@@ -2,8 +2,8 @@
 // serial code on the simulated bus.
 #include <cstring>
 
-#include "servo_family_c.h"
-#include "servo_family_d.h"
+#include "servo/servo_family_c.h"
+#include "servo/servo_family_d.h"
 #include "sim_bus_fixture.h"
 
 namespace {

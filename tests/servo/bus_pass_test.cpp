@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "bus_servo_motor.h"
-#include "servo_bus_thread.h"
+#include "motor/bus_servo_motor.h"
+#include "servo/servo_bus_thread.h"
 #include "sim_bus_fixture.h"
 
 namespace {

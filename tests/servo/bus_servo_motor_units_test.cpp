@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "bus_servo_motor.h"
+#include "motor/bus_servo_motor.h"
 
 namespace {
 

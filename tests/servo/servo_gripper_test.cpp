@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "servo_gripper.h"
+#include "motor/servo_gripper.h"
 #include "test_motor.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "servo_family_a.h"
+#include "servo/servo_family_a.h"
 #include "servo_sim/servo_bus_sim.h"
 
 namespace servo_test {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "arm_dh_columns.h"
-#include "arm_kinematics.h"
+#include "motion/kinematics/arm_kinematics.h"
 
 namespace arm_test {
 

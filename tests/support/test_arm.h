@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "arm_model.h"
-#include "interpolator.h"
-#include "robot_para.h"
+#include "motion/loop/interpolator.h"
+#include "motion/commands/robot_para.h"
 #include "test_motor.h"
 
 namespace arm_test {

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "ctrl_motor_interface.h"
+#include "motor/ctrl_motor_interface.h"
 
 // A simulated joint motor for tests. It moves to each goal it is sent,
 // reports the velocity of its last move over one 5 ms period, and can be told

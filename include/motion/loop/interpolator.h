@@ -1,0 +1,174 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "motion/kinematics/arm_kinematics.h"
+#include "motion/commands/robot_para.h"
+
+class AbstractCmdInterface;
+class AllAxisesJointPlanner;
+class MotorIoCmd;
+class SetIoCmd;
+class motor_state;
+class CollisionDetector_AT;
+
+// Measured state of one axis.
+struct AxisState {
+  double pos = 0.0;
+  double vel = 0.0;
+  double acc = 0.0;  // not measured
+  double torque = 0.0;
+};
+
+// Planned state of one axis, by finite difference of the samples.
+struct AxisPlanState {
+  double pos = 0.0;
+  double vel = 0.0;
+  double acc = 0.0;
+};
+
+// The one object through which every command reaches the arm and every
+// reader learns the arm's state. run() is the body of the interpolation
+// thread; the getters, insertCmd, stop and setAbnormalFlag may be called from
+// any thread.
+//
+// The two ROS 2 nodes are owned members held through pointers so that this
+// header stays free of ROS 2 (the servers include it).
+class Interpolator {
+ public:
+  Interpolator(RobotPara robot_para, ArmKinematics* kinematics);
+  ~Interpolator();
+  Interpolator(const Interpolator&) = delete;
+  Interpolator& operator=(const Interpolator&) = delete;
+
+  // Queues a command; the Interpolator owns it from then on. A joint move or
+  // a home also records where the arm will stand once it has run.
+  void insertCmd(AbstractCmdInterface* cmd);
+  RobotPara getRobotPara() const;
+  std::vector<AxisState> getAxisStates() const;
+  // Start of the next joint move: where the last move or home in hand or
+  // queued leaves the arm, or the measured positions when there is none.
+  // Producers hold producer_mutex_ from this call to their insertCmd.
+  std::vector<double> getNextMoveStart() const;
+  // Rows of six values at r * stride; empty when flat is too short.
+  std::vector<double> extractJoints(const std::vector<double>& flat, int rows, int stride) const;
+  int getJointPositions(std::vector<double>* positions) const;
+  // x, y, z, roll, pitch, yaw.
+  int getPose(std::vector<double>* pose) const;
+  int getEnableState(bool* enabled) const;
+  void setGripSignal(bool value);
+  void getGripSignal(bool* value) const;
+  // Clearing the flag (recover) also forgets the last collision result.
+  int setAbnormalFlag(bool value);
+  void stop();
+
+  int readMotorStates();
+  void updatePose();
+  void publishMotorState(bool value);
+  void publishGripperCmdState(bool value);
+  void publishSystemState(bool value);
+
+  // The interpolation thread: never returns in production.
+  void run();
+
+  void stopStep(std::atomic<uint32_t>* stop_flag);
+  void planStop(std::vector<AxisPlanState> plan_states, std::vector<AxisState> axis_states,
+                double period);
+  int isStopPlanned() const;
+  int isStopped() const;
+  void checkCollision();
+  void calcPlanState(const std::vector<AxisPlanState>& prev, std::vector<AxisPlanState>& cur,
+                     double period) const;
+
+  // Five joint values for a target pose (x, y, z, roll, pitch, yaw): the
+  // solution within the joint limits whose largest joint change from current
+  // is smallest, or a copy of current when there is none.
+  std::vector<double> chooseIkSolution(const std::vector<double>& target,
+                                       const std::vector<double>& current);
+
+  // Seams for tests and benchmarks. startLoop() resets the loop the way run()
+  // starts it; runPass() does one pass without its closing sleep;
+  // requestQuit() makes run() return after the pass in progress.
+  void startLoop();
+  void runPass();
+  void requestQuit();
+
+  mutable std::mutex queue_mutex_;
+  mutable std::mutex state_mutex_;
+  mutable std::mutex pose_mutex_;
+  mutable std::mutex enable_mutex_;
+  mutable std::mutex grip_mutex_;
+  // Taken by producers only (never by the loop), so that two moves queued at
+  // once cannot both start from the same point. Taken before queue_mutex_.
+  std::mutex producer_mutex_;
+  bool grip_signal_ = false;
+  ArmKinematics* kinematics_ = nullptr;  // not owned
+  std::deque<AbstractCmdInterface*> cmd_queue_;
+  std::atomic<bool> abnormal_flag{false};
+  RobotPara robot_para_;
+  double period_ = 0.005;
+  double period_us_ = 5000.0;
+  std::vector<double> target_positions_;
+  std::atomic<uint32_t> stop_flag_{0};
+  std::atomic<int32_t> collision_result_{0};
+  double dt_ = 0.0;
+  bool enable_state_ = false;
+  std::unique_ptr<motor_state> motor_state_node_;
+  std::unique_ptr<CollisionDetector_AT> collision_detector_;
+  double loop_start_time_ = 0.0;
+  std::vector<double> torques_;
+  std::vector<double> positions_;
+  std::vector<double> velocities_;
+  JointVec6f fk_joints_{};
+  Pose6D pose_{};
+  std::vector<AxisPlanState> plan_states_;
+  std::vector<AxisState> axis_states_;
+  std::vector<AxisPlanState> prev_plan_states_;
+  std::vector<double> stop_decel_;
+  MotorIoCmd* motor_io_cmd_ = nullptr;
+  SetIoCmd* set_io_cmd_ = nullptr;
+
+ private:
+  // Local state of the execution loop; only the interpolation thread uses it.
+  struct LoopState {
+    bool idle = true;
+    AbstractCmdInterface* cmd = nullptr;
+    double t = 0.0;
+    int sample_count = 0;
+    int wait_peroid_num = 0;
+    bool goal = false;
+    int gripper_polls = 0;
+    double time_scale = 1.0;
+  };
+
+  // A stop_decel_ entry that means no stop is planned.
+  static constexpr double kNoStopPlanned = std::numeric_limits<double>::max();
+  // System-clock seconds, as loop_start_time_ and dt_ count them.
+  static double systemSeconds();
+
+  void endCommand();
+  // Fills stop_bound_ for the stop just planned.
+  void planStopBounds();
+  void runTrajectory(AllAxisesJointPlanner* planner, bool enabled);
+  void runMotorIo(MotorIoCmd* cmd, bool enabled);
+  void runGripper(SetIoCmd* cmd);
+  void sleepPass() const;
+
+  LoopState loop_;
+  // Where the last move or home in hand or queued leaves the arm; emptied
+  // whenever the queue empties. Guarded by queue_mutex_.
+  std::vector<double> queued_end_;
+  std::vector<AxisPlanState> candidate_states_;  // a sample before its velocity check
+  int stop_steps_ = 0;                           // N of the planned stop
+  int stop_step_index_ = 0;                      // stepping calls made so far
+  // Per axis, how far the stop may carry it: the move's goal or the joint
+  // limit, whichever comes first along its motion.
+  std::vector<double> stop_bound_;
+  std::atomic<bool> quit_{false};
+};

@@ -1,9 +1,0 @@
-#pragma once
-
-#include "servo_family_low_first.h"
-
-// Servo family A, the arm's joints.
-class ServoFamilyA : public ServoFamilyLowFirstAB {
- public:
-  using ServoFamilyLowFirstAB::ServoFamilyLowFirst;
-};

@@ -1,0 +1,430 @@
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <thread>
+
+#include "motion/commands/abstract_cmd_interface.h"
+#include "motion/commands/all_axises_joint_planner.h"
+#include "motion/loop/interpolator.h"
+#include "motion/commands/motor_io_cmd.h"
+#include "motion/commands/set_io_cmd.h"
+
+namespace {
+// An axis measured slower than this has arrived.
+constexpr double kGoalRestVel = 0.01;
+// A stop has ended when every planned velocity is below this.
+constexpr double kStopRestVel = 1e-5;
+// Rounding of the finite difference must not kill a sample planned at the limit.
+constexpr double kVelLimitTolerance = 1e-9;
+// The enable value is sent on this many passes before the state is polled.
+constexpr int kEnableSendPasses = 6;
+constexpr double kEnableTimeoutS = 0.5;
+constexpr uint32_t kHomeTimeoutS = 3000;
+constexpr auto kGripperSettle = std::chrono::microseconds(50000);
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Joints that have limits in the arm model.
+constexpr int kLimitedJoints = 6;
+
+// Sign of the velocity a stop ramp takes away, 0 for an axis at rest.
+double stopDirection(double decel) { return decel < 0.0 ? 1.0 : (decel > 0.0 ? -1.0 : 0.0); }
+
+// The fastest step (as a speed, >= 0) after which braking by max_acc * period
+// each step still comes to rest within room. From speed k * u, k steps cover
+// k(k+1)/2 * u * period. Without a usable max_acc the room is a wall.
+double brakingSpeedLimit(double room, double max_acc, double period) {
+  if (!(room > 0.0)) return 0.0;
+  if (!std::isfinite(room)) return kInf;
+  if (!(max_acc > 0.0) || !std::isfinite(max_acc)) return room / period;
+  const double u = max_acc * period;
+  const double r = room / (u * period);
+  const double k = std::max(1.0, std::ceil((std::sqrt(1.0 + 8.0 * r) - 1.0) / 2.0));
+  return u * (r / k + (k - 1.0) / 2.0);
+}
+}  // namespace
+
+void Interpolator::startLoop() {
+  loop_start_time_ = systemSeconds();
+  loop_ = LoopState();
+}
+
+void Interpolator::requestQuit() { quit_ = true; }
+
+void Interpolator::run() {
+  startLoop();
+  while (!quit_) {
+    runPass();
+    sleepPass();
+  }
+}
+
+void Interpolator::sleepPass() const {
+  std::this_thread::sleep_for(
+      std::chrono::microseconds(static_cast<long long>(period_us_ * loop_.time_scale)));
+}
+
+void Interpolator::runPass() {
+  if (readMotorStates() != 0) {
+    puts("Do not get useful motor_angle.");
+    return;
+  }
+  bool enabled = false;
+  {
+    std::lock_guard<std::mutex> lock(enable_mutex_);
+    enabled = enable_state_;
+  }
+
+  publishMotorState(loop_.idle);
+  updatePose();
+  publishSystemState(abnormal_flag);
+
+  if (collision_result_ == 1) {
+    stop_flag_ = 1;
+  }
+
+  if (loop_.idle) {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (cmd_queue_.empty()) {
+      return;
+    }
+    loop_.cmd = cmd_queue_.front();
+    puts("interpolator read new command.");
+    loop_.t = 0.0;
+    loop_.idle = false;
+    loop_.wait_peroid_num = 0;
+  }
+
+  if (stop_flag_ == 1) {
+    stopStep(&stop_flag_);
+    if (stop_flag_ == 1) {
+      return;
+    }
+    endCommand();
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    while (!cmd_queue_.empty()) {
+      delete cmd_queue_.front();
+      cmd_queue_.pop_front();
+    }
+    queued_end_.clear();
+    return;
+  }
+
+  const int32_t type = loop_.cmd->cmd_type;
+  if (type == kCmdTypeTrajectory) {
+    if (auto* planner = dynamic_cast<AllAxisesJointPlanner*>(loop_.cmd)) {
+      runTrajectory(planner, enabled);
+      return;
+    }
+  } else if (type == kCmdTypeMotorIo) {
+    if (auto* io = dynamic_cast<MotorIoCmd*>(loop_.cmd)) {
+      runMotorIo(io, enabled);
+      return;
+    }
+  } else if (type == kCmdTypeGripper) {
+    if (auto* gripper = dynamic_cast<SetIoCmd*>(loop_.cmd)) {
+      runGripper(gripper);
+      return;
+    }
+  }
+  // Left in hand it would block the queue for good.
+  printf("The command of type <%d> is unknown and has been dropped.\n", type);
+  endCommand();
+}
+
+void Interpolator::endCommand() {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (!cmd_queue_.empty() && cmd_queue_.front() == loop_.cmd) {
+      cmd_queue_.pop_front();
+    }
+    // A stop that came while this command made its last step has nothing
+    // left to stop, and must not wait for the next command; with nothing
+    // queued the next move starts from the measured position.
+    if (cmd_queue_.empty()) {
+      stop_flag_ = 0;
+      queued_end_.clear();
+    }
+  }
+  delete loop_.cmd;
+  loop_.cmd = nullptr;
+  loop_.idle = true;
+  loop_.t = 0.0;
+  loop_.goal = false;
+  loop_.wait_peroid_num = 0;
+  loop_.gripper_polls = 0;
+  // The next trajectory starts from the measured position, and a later stop
+  // must not ramp along the velocities of a command that is gone.
+  loop_.sample_count = 0;
+  for (AxisPlanState& state : plan_states_) {
+    state.vel = 0.0;
+    state.acc = 0.0;
+  }
+}
+
+void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
+  if (!enabled) {
+    puts("enable is OFF, the trajectory can not be executed!");
+    endCommand();
+    return;
+  }
+  const int r = planner->calAllJointsPostion(target_positions_, loop_.t);
+  if (r < 0) {
+    puts("calAllJointsPostion return error!");
+    endCommand();
+    return;
+  }
+
+  const int axes = robot_para_.axis_num;
+  auto previous = [this](int i) {
+    if (loop_.sample_count == 0) {
+      return AxisPlanState{axis_states_[i].pos, 0.0, 0.0};
+    }
+    return plan_states_[i];
+  };
+  for (int i = 0; i < axes; ++i) {
+    const AxisPlanState prev = previous(i);
+    AxisPlanState& next = candidate_states_[i];
+    next.pos = target_positions_[i];
+    next.vel = (next.pos - prev.pos) / period_;
+    next.acc = (next.vel - prev.vel) / period_;
+  }
+
+  for (int i = 0; i < axes; ++i) {
+    const double vel = candidate_states_[i].vel;
+    const double limit = robot_para_.axis_paras[i].max_vel;
+    // Written so that NaN fails the check.
+    if (!(std::fabs(vel) <= limit * (1.0 + kVelLimitTolerance))) {
+      printf("The <%d> axis planned velocity exceed the limit !\n", i + 1);
+      printf("The <%d> axis planned velocity is %lf !\n", i + 1, vel);
+      endCommand();
+      puts("The current command has been killed!");
+      return;
+    }
+  }
+
+  // The sample passed: only now does it become the planned state.
+  for (int i = 0; i < axes; ++i) {
+    prev_plan_states_[i] = previous(i);
+    plan_states_[i] = candidate_states_[i];
+  }
+  ++loop_.sample_count;
+
+  for (int i = 0; i < axes; ++i) {
+    const AxisPara& axis = robot_para_.axis_paras[i];
+    const int rc = axis.motor->setMotorPosition(plan_states_[i].pos * axis.ratio);
+    if (rc != 0) {
+      printf("When the %d axis setMotorPosition has an error,errorcode=<%d>\n", i + 1, rc);
+      endCommand();
+      return;
+    }
+  }
+  if (r == 1) {
+    bool at_rest = true;
+    for (int i = 0; i < axes; ++i) {
+      if (!(std::fabs(axis_states_[i].vel) <= kGoalRestVel)) {
+        at_rest = false;
+      }
+    }
+    loop_.goal = at_rest;
+  }
+  loop_.t += period_;
+
+  if (r == 1 && loop_.goal) {
+    puts("plan and curpos arrives goal");
+    endCommand();
+  }
+}
+
+void Interpolator::runMotorIo(MotorIoCmd* cmd, bool enabled) {
+  if (cmd->getKind() == kMotorIoHome) {
+    if (enabled) {
+      puts("when set home, enable is ON error!");
+      endCommand();
+      return;
+    }
+    const int rc = cmd->seHome(kHomeTimeoutS);
+    puts(rc == 0 ? "set home success!" : "set home failed!");
+    endCommand();
+    return;
+  }
+
+  printf("wait_peroid_num=%d;\n", loop_.wait_peroid_num);
+  if (loop_.wait_peroid_num < kEnableSendPasses) {
+    cmd->execute();
+    ++loop_.wait_peroid_num;
+    return;
+  }
+  if (cmd->isEnableDone()) {
+    endCommand();
+    return;
+  }
+  ++loop_.wait_peroid_num;
+  if (loop_.wait_peroid_num * period_ * loop_.time_scale > kEnableTimeoutS * loop_.time_scale) {
+    printf(" enable or disable cmd time out error!!!,wait_peroid_num=%d\n", loop_.wait_peroid_num);
+    endCommand();
+  }
+}
+
+void Interpolator::runGripper(SetIoCmd* cmd) {
+  if (cmd->gripper_ == nullptr) {
+    puts("The gripper command has no gripper and has been dropped.");
+    endCommand();
+    return;
+  }
+  if (loop_.gripper_polls == 0) {
+    cmd->execute();
+    std::this_thread::sleep_for(kGripperSettle);
+  }
+  ++loop_.gripper_polls;
+  bool at_target = false;
+  const int rc = cmd->getEnableStatus(&at_target);
+  if (rc != 0) {
+    printf("The gripper return error_code=<%d> when getEnableStatus.\n", rc);
+    endCommand();
+    return;
+  }
+  publishGripperCmdState(at_target);
+  if (at_target) {
+    puts("Gripper Task Finish.");
+    endCommand();
+  } else {
+    puts("Gripper Task Continue.");
+  }
+}
+
+void Interpolator::stopStep(std::atomic<uint32_t>* stop_flag) {
+  const int axes = robot_para_.axis_num;
+  if (!isStopPlanned()) {
+    for (int i = 0; i < axes; ++i) {
+      AxisPlanState& state = plan_states_[i];
+      // Without a sample of the command in hand the planned state is stale
+      // (a finished move, a home): hold the measured position instead of
+      // sending the arm back to it.
+      if (loop_.sample_count == 0) {
+        state = AxisPlanState{axis_states_[i].pos, 0.0, 0.0};
+      }
+      if (!std::isfinite(state.vel)) {
+        state.vel = 0.0;
+      }
+    }
+    planStop(plan_states_, axis_states_, period_);
+    planStopBounds();
+  } else {
+    ++stop_step_index_;
+    // The last step lands on exactly zero whatever the rounding on the way.
+    const bool last = stop_step_index_ >= stop_steps_;
+    for (int i = 0; i < axes; ++i) {
+      AxisPlanState& state = plan_states_[i];
+      const double ramp = last ? 0.0 : state.vel + stop_decel_[i] * period_;
+      // Speeds are taken along the stopped motion, so none may go below 0.
+      const double dir = stopDirection(stop_decel_[i]);
+      // The ramp is gentler than max_acc, so near the goal it would run past
+      // it: there the axis brakes at max_acc instead, as the plan itself does.
+      const double room = dir * (stop_bound_[i] - state.pos);
+      const double limit = brakingSpeedLimit(room, robot_para_.axis_paras[i].max_acc, period_);
+      const double speed = std::max(std::min(dir * ramp, limit), 0.0);
+      state.acc = (dir * speed - state.vel) / period_;
+      state.vel = dir * speed;
+      state.pos += state.vel * period_;
+    }
+    for (int i = 0; i < axes; ++i) {
+      const AxisPara& axis = robot_para_.axis_paras[i];
+      axis.motor->setMotorPosition(plan_states_[i].pos * axis.ratio);
+    }
+    if (last && isStopped()) {
+      for (double& decel : stop_decel_) {
+        decel = kNoStopPlanned;
+      }
+      stop_steps_ = 0;
+      stop_step_index_ = 0;
+      std::lock_guard<std::mutex> lock(queue_mutex_);
+      *stop_flag = 0;
+    }
+  }
+  printf("\n");
+}
+
+void Interpolator::planStop(std::vector<AxisPlanState> plan_states,
+                            std::vector<AxisState> axis_states, double period) {
+  (void)axis_states;
+  if (!(period > 0.0) || !std::isfinite(period)) {
+    period = period_;
+  }
+  const size_t axes = std::min(plan_states.size(), stop_decel_.size());
+  double longest = 0.0;
+  for (size_t i = 0; i < axes; ++i) {
+    const double vel = std::isfinite(plan_states[i].vel) ? plan_states[i].vel : 0.0;
+    const double max_acc = robot_para_.axis_paras[i].max_acc;
+    if (!(max_acc > 0.0) || !std::isfinite(max_acc)) {
+      // No time to rest can be derived: the axis stops with the others.
+      printf("The <%d> axis max_acc %lf is not usable for the stop.\n", static_cast<int>(i) + 1,
+             max_acc);
+      continue;
+    }
+    const double to_rest = std::fabs(vel / max_acc);
+    if (to_rest > longest) {
+      longest = to_rest;
+    }
+  }
+  double whole_periods = std::floor(longest / period);
+  if (!(whole_periods < static_cast<double>(INT_MAX - 1))) {
+    whole_periods = static_cast<double>(INT_MAX - 1);
+  }
+  const int steps = static_cast<int>(whole_periods) + 1;
+  printf("It take %d periods to stop.\n", steps);
+  const double duration = steps * period;
+  for (size_t i = 0; i < axes; ++i) {
+    const double vel = std::isfinite(plan_states[i].vel) ? plan_states[i].vel : 0.0;
+    stop_decel_[i] = -vel / duration;
+  }
+  stop_steps_ = steps;
+  stop_step_index_ = 0;
+}
+
+void Interpolator::planStopBounds() {
+  const int axes = robot_para_.axis_num;
+  stop_bound_.assign(axes, kInf);
+  auto* planner = loop_.sample_count > 0 ? dynamic_cast<AllAxisesJointPlanner*>(loop_.cmd) : nullptr;
+  // Sampled past its end, a plan gives its goal.
+  const bool has_goal = planner != nullptr && planner->calAllJointsPostion(stop_bound_, kInf) >= 0;
+  for (int i = 0; i < axes; ++i) {
+    const double pos = plan_states_[i].pos;
+    const double dir = stopDirection(stop_decel_[i]);
+    if (dir == 0.0) {
+      stop_bound_[i] = pos;
+      continue;
+    }
+    double bound = dir * kInf;
+    if (kinematics_ != nullptr && i < kLimitedJoints) {
+      bound = dir > 0.0 ? kinematics_->joint_max_[i] : kinematics_->joint_min_[i];
+    }
+    const double goal = has_goal ? stop_bound_[i] : kInf;
+    // A goal behind the axis (a spline past its last point) cannot be kept
+    // without turning back.
+    if (std::isfinite(goal) && dir * (goal - pos) >= 0.0 && dir * (bound - goal) > 0.0) {
+      bound = goal;
+    }
+    stop_bound_[i] = dir * (bound - pos) >= 0.0 ? bound : pos;
+  }
+}
+
+int Interpolator::isStopPlanned() const {
+  for (double decel : stop_decel_) {
+    if (!(std::fabs(decel) < kNoStopPlanned)) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int Interpolator::isStopped() const {
+  for (const AxisPlanState& state : plan_states_) {
+    if (!(std::fabs(state.vel) <= kStopRestVel)) {
+      return 0;
+    }
+  }
+  return 1;
+}
