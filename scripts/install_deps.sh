@@ -5,6 +5,7 @@ PACKAGES=(
   build-essential cmake pkg-config
   libprotobuf-dev protobuf-compiler
   cyclonedds-dev cyclonedds-tools
+  libfastrtps-dev libfastcdr-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   liborocos-kdl-dev
 )
