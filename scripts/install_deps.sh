@@ -6,6 +6,7 @@ PACKAGES=(
   iproute2
   libprotobuf-dev protobuf-compiler
   cyclonedds-dev cyclonedds-tools
+  libfastrtps-dev libfastcdr-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   liborocos-kdl-dev
 )
