@@ -1,0 +1,171 @@
+// The layer as a plain DDS program in another process sees it (both ways, byte for byte, in the
+// ROS graph, on loopback only) and as the system uses it (spin, timers, shutdown, console lines).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+#include "child_process.h"
+#include "rclcpp/rclcpp.hpp"
+#include "ros_domain.h"
+#include "sensor_msgs/msg/joint_state.hpp"
+#include "std_msgs/msg/float64_multi_array.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using std_msgs::msg::Float64MultiArray;
+
+std::string loopbackConfig(const std::string& extra = "") {
+  return "<CycloneDDS><Domain id=\"any\"><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/>"
+         "</Interfaces><AllowMulticast>false</AllowMulticast></General><Discovery><ParticipantIndex>auto"
+         "</ParticipantIndex><MaxAutoParticipantIndex>120</MaxAutoParticipantIndex><Peers><Peer address="
+         "\"127.0.0.1\"/></Peers></Discovery>" +
+         extra + "</Domain></CycloneDDS>";
+}
+
+std::shared_ptr<rclcpp::Node> initNode(const std::string& name) {
+  arm_test::reserveRosDomainId();
+  rclcpp::init(0, nullptr);
+  return std::make_shared<rclcpp::Node>(name);
+}
+
+// First: a domain this process configured itself would outlive the test.
+TEST(LoopbackOnly, CycloneConfigurationFromTheEnvironmentIsHonoured) {
+  ASSERT_GE(arm_test::reserveRosDomainId(), 0);
+  // An element Cyclone does not know: only a configuration taken from the environment fails.
+  setenv("CYCLONEDDS_URI", loopbackConfig("<NoSuchElement/>").c_str(), 1);
+  EXPECT_THROW(rclcpp::init(0, nullptr), rclcpp::exceptions::RCLError);
+}
+
+TEST(PeerExchange, MessagesCrossBothWaysByteExactOverLoopbackOnly) {
+  ASSERT_GE(arm_test::reserveRosDomainId(), 0);
+  unsetenv("CYCLONEDDS_URI");
+  unsetenv("ROS_LOCALHOST_ONLY");
+  arm_test::ChildProcess peer({arm_test::executableDir() + "/ros2_compat_dds_peer", "30"},
+                              {{"CYCLONEDDS_URI", loopbackConfig()}});
+  ASSERT_TRUE(peer.waitForOutput("peer ready", 10s)) << peer.output();
+  auto node = initNode("exchange_node");
+  auto array_pub = node->create_publisher<Float64MultiArray>("compat_to_peer", 10);
+  auto joints_pub = node->create_publisher<sensor_msgs::msg::JointState>("compat_joint_state", 10);
+  std::optional<sensor_msgs::msg::JointState> got;
+  auto sub = node->create_subscription<sensor_msgs::msg::JointState>(
+      "compat_from_peer", 10, [&got](const sensor_msgs::msg::JointState& msg) { got = msg; });
+  const Float64MultiArray array{{{{"height", 2, 6}, {"width", 3, 3}}, 1}, {1.5, -2.0}};
+  const sensor_msgs::msg::JointState joints{{{1, 2}, "  "}, {"joint1"}, {0.5, -1.0}, {}, {}};
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  // Volatile topics: keep offering until the peer has seen both and we have its sample.
+  auto timer = node->create_wall_timer(50ms, [&] {
+    const std::string seen = peer.output();
+    const bool done = got && seen.find("cdr rt/compat_to_peer") != seen.npos &&
+                      seen.find("cdr rt/compat_joint") != seen.npos;
+    if (done || std::chrono::steady_clock::now() > deadline) rclcpp::shutdown();
+    array_pub->publish(array);
+    joints_pub->publish(joints);
+  });
+  rclcpp::spin(node);
+
+  ASSERT_TRUE(got.has_value()) << peer.output();
+  EXPECT_EQ(std::tie(got->header.stamp.sec, got->header.stamp.nanosec, got->header.frame_id),
+            std::make_tuple(42, 7u, std::string("peer_frame")));
+  EXPECT_EQ(got->name, (std::vector<std::string>{"rows", "cols"}));
+  EXPECT_EQ(got->position, (std::vector<double>{42.0, -0.25, 1e-9}));
+  EXPECT_EQ(got->velocity, std::vector<double>{3.0});
+  EXPECT_TRUE(got->effort.empty());
+  // XCDR1 worked out by hand, in groups of four bytes: the encapsulation 00 01 00 00
+  // (plain CDR, little endian), strings with their NUL and padded to 4, doubles on 8.
+  auto printed = [&peer](const std::string& line) { return peer.waitForOutput(line + "\n", 5s); };
+  EXPECT_TRUE(
+      printed("cdr rt/compat_joint_state 00010000"
+              " 01000000 02000000 03000000 20200000"                    // stamp 1 s 2 ns, frame_id "  "
+              " 01000000 07000000 6a6f696e 74310000"                    // one name, "joint1"
+              " 02000000 00000000 00000000 0000e03f 00000000 0000f0bf"  // pad, 0.5, -1.0
+              " 00000000 00000000"));                                   // no velocity, no effort
+  EXPECT_TRUE(
+      printed("cdr rt/compat_to_peer 00010000 02000000"        // two dimensions
+              " 07000000 68656967 68740000 02000000 06000000"  // "height", size 2, stride 6
+              " 06000000 77696474 68000000 03000000 03000000"  // "width", size 3, stride 3
+              " 01000000 02000000 00000000 00000000 0000f83f 00000000 000000c0"));  // 1.5, -2.0
+  EXPECT_TRUE(printed("graph node / exchange_node readers=1 writers=2"));
+  EXPECT_TRUE(printed("participant user_data=enclave=/;"));
+  if (HasFailure()) ADD_FAILURE() << "peer output:\n" << peer.output();
+
+  // Receiving sockets may bind to any address; the transmitting one is tied to 127.0.0.1. No IPv6.
+  int loopback = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (getsockname(std::stoi(fd.path().filename()), reinterpret_cast<sockaddr*>(&addr), &len) != 0) continue;
+    const uint32_t ip = ntohl(addr.sin_addr.s_addr);
+    EXPECT_TRUE(addr.sin_family == AF_INET && (ip == INADDR_LOOPBACK || ip == INADDR_ANY)) << std::hex << ip;
+    loopback += ip == INADDR_LOOPBACK;
+  }
+  EXPECT_GT(loopback, 0);
+}
+
+// 6 ms callbacks on a 10 ms timer, one of them stalling 300 ms: about 70 calls
+// in a second at a fixed rate that skips missed periods; scheduling from the
+// end of each call gives about 45, making up the missed periods about 100.
+TEST(SpinDispatch, TimerKeepsItsRateAndSkipsMissedPeriods) {
+  auto node = initNode("timer_rate");
+  int ticks = 0;
+  auto timer =
+      node->create_wall_timer(10ms, [&ticks] { std::this_thread::sleep_for(++ticks == 3 ? 300ms : 6ms); });
+  auto stop = node->create_wall_timer(1000ms, [] { rclcpp::shutdown(); });
+  rclcpp::spin(node);
+  EXPECT_TRUE(ticks >= 55 && ticks <= 85) << ticks;
+}
+
+TEST(SpinDispatch, SharedPointerCallbackRunsOnTheSpinningThreadAndNothingRunsOrSpeaksAfterShutdown) {
+  auto node = initNode("spin_dispatch");
+  Float64MultiArray sent, received;
+  sent.data = {0.1, 0.2, 0.3};
+  std::thread::id callback_thread;
+  auto sub =
+      node->create_subscription<Float64MultiArray>("movj_s_topic", 10, [&](Float64MultiArray::SharedPtr msg) {
+        callback_thread = std::this_thread::get_id();
+        received = *msg;
+        rclcpp::shutdown();
+      });
+  auto stop = node->create_wall_timer(10s, [] { rclcpp::shutdown(); });
+  // A node that is never spun publishes from a thread of its own.
+  auto pub_node = std::make_shared<rclcpp::Node>("publisher_side");
+  auto pub = pub_node->create_publisher<Float64MultiArray>("movj_s_topic", 10);
+  std::thread publisher([&] {
+    for (; rclcpp::ok(); std::this_thread::sleep_for(5ms)) pub->publish(sent);
+  });
+  rclcpp::spin(node);
+  publisher.join();
+  EXPECT_EQ(received.data, sent.data);
+  EXPECT_EQ(callback_thread, std::this_thread::get_id());
+
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  rclcpp::spin(node);  // returns at once
+  for (int i = 0; i < 100; ++i) pub->publish(sent);
+  // Releasing endpoints and nodes after shutdown is silent too.
+  pub.reset();
+  sub.reset();
+  pub_node.reset();
+  node.reset();
+  EXPECT_EQ(testing::internal::GetCapturedStderr() + testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(ConsoleLog, InfoLineHasHumbleConsoleFormat) {
+  testing::internal::CaptureStderr();
+  RCLCPP_INFO(rclcpp::get_logger("robot_cmd_processor"), "Get robot joint num not equal %d!", 6);
+  const std::string line = testing::internal::GetCapturedStderr();
+  long long sec = 0;
+  char nanosec[16] = "";
+  ASSERT_EQ(std::sscanf(line.c_str(), "[INFO] [%lld.%15[0-9]", &sec, nanosec), 2) << line;
+  EXPECT_EQ(line, "[INFO] [" + std::to_string(sec) + "." + nanosec +
+                      "] [robot_cmd_processor]: Get robot joint num not equal 6!\n");
+  EXPECT_EQ(std::string(nanosec).size(), 9u);
+  EXPECT_LE(std::abs(sec - static_cast<long long>(std::time(nullptr))), 2);
+}
+
+}  // namespace
