@@ -37,7 +37,7 @@ class BusPass : public servo_test::SimBusTest {
  protected:
   void SetUp() override {
     startSim(3);
-    bus_ = std::make_unique<ServoBusThread>(device(), ServoBusThread::Worker::kManual);
+    bus_ = std::make_unique<ServoBusThread>(device());
   }
 
   busServoMotor& motor(uint32_t id) {
