@@ -134,8 +134,8 @@ void BM_BusPassPeriod(benchmark::State& state) {
     return;
   }
   const std::set<int> before = threadIds();
-  auto bus = std::make_unique<servo::ServoBusThread>(sim->slavePath().c_str(),
-                                                     servo::ServoBusThread::Worker::kThread);
+  auto bus = std::make_unique<servo::ServoBusThread>(sim->slavePath().c_str());
+  bus->start();
   int worker_tid = -1;
   for (int tid : threadIds()) {
     if (before.count(tid) == 0) worker_tid = tid;

@@ -60,8 +60,12 @@ int main(int argc, char** argv) {
 
   std::cout << "主线程threadid:" << std::this_thread::get_id() << std::endl;
   sleep(kStartPauseSeconds);
+  // main owns the interpolation thread and joins it last; run() never
+  // returns, so main stays in that join while the other threads serve.
   std::thread interpolation_thread(&Interpolator::run, interpolator);
 
+  // Never destroyed: their accept threads (and the stream sender) serve for
+  // the life of the process.
   auto call_server = std::make_shared<DriverCallServer>(kListenAddress, kCallServerPort, interpolator);
   auto stream_server = std::make_shared<DriverStreamServer>(kListenAddress, kStreamServerPort, interpolator);
   call_server->Start();

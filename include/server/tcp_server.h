@@ -2,16 +2,18 @@
 
 #include <atomic>
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "server/tcp_socket.h"
 
-// One listening IPv4 socket and a detached accept thread that serves one
-// client at a time, on that thread, through HandleConnection. Further clients
-// wait in the kernel's queue until the handler returns.
+// One listening IPv4 socket and an accept thread that serves one client at a
+// time, on that thread, through HandleConnection. Further clients wait in the
+// kernel's queue until the handler returns. The servers of the running
+// controller are never destroyed, so their accept threads serve for the life
+// of the process.
 class TcpServer : public TcpSocket {
  public:
   TcpServer(std::string ip, uint32_t port, uint32_t backlog);
@@ -36,8 +38,9 @@ class TcpServer : public TcpSocket {
   // Closes the client under client_mutex_ (handlers call it with the
   // address they were given).
   void CloseClient(int* client_fd);
-  // Wakes and ends the accept thread and any handler it runs, and waits for
-  // it. Each derived destructor calls it first, while its handler still exists.
+  // Tells the accept thread to stop, wakes it and any handler it runs, and
+  // joins it. Each derived destructor calls it first, while its handler
+  // still exists; later calls do nothing.
   void StopAccepting();
 
   std::string ip_;
@@ -51,5 +54,6 @@ class TcpServer : public TcpSocket {
 
  private:
   std::atomic<bool> stopping_{false};
-  std::future<void> accept_done_;
+  // Runs AcceptLoop; started by Start, joined by StopAccepting.
+  std::thread accept_thread_;
 };

@@ -21,21 +21,21 @@ class ServoBusThread : public ServoFamilyA {
  public:
   using ServoMap = std::unordered_map<uint32_t, ServoState*>;
 
-  // How a bus made for tests and tools runs: a worker thread that the
-  // destructor stops, or no worker, with passes run by servePass.
-  enum class Worker { kThread, kManual };
-
-  // The process-wide bus on the compiled-in device; its worker runs detached
-  // for the life of the process.
+  // The process-wide bus on the compiled-in device, started on first use.
+  // It is never destroyed, so its worker serves for the life of the process.
   static ServoBusThread* getInstance();
 
-  ServoBusThread(const char* device, Worker worker);
+  // Opens the port; no worker runs until start (tests run passes by hand).
+  explicit ServoBusThread(const char* device);
+  // Stops the worker, waits for the pass under way, then closes the port.
   ~ServoBusThread() override;
+
+  // Starts the worker on run; later calls do nothing.
+  void start();
 
   // The block must outlive the bus: there is no way to withdraw it.
   void registerServo(uint32_t id, ServoState* state);
-  // The worker's loop: passes until a test or tool instance is destroyed;
-  // the process-wide one never stops.
+  // The worker's loop: passes until the owner is destroyed.
   void run();
   // The position is only meaningful until the next registration.
   ServoMap::iterator findServo(uint32_t id);
@@ -50,8 +50,6 @@ class ServoBusThread : public ServoFamilyA {
   static constexpr uint8_t kMissedReadsOffline = 3;
 
  private:
-  enum class Mode { kDetached, kJoinable, kManual };
-  ServoBusThread(const char* device, Mode mode);
   void serveServo(uint32_t id, ServoState* state);
   void switchTorque(uint8_t bus_id, bool on, bool fresh_feedback, int position);
   ServoState* lookupServo(uint32_t id);

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -45,7 +44,7 @@ TcpServer::~TcpServer() {
 }
 
 bool TcpServer::Start() {
-  if (accept_done_.valid()) return false;
+  if (accept_thread_.joinable()) return false;
   int fd = -1;
   if (!CreateSocket(fd)) return false;
   listen_fd_ = fd;
@@ -64,9 +63,7 @@ bool TcpServer::Start() {
   if (listen(listen_fd_, static_cast<int>(backlog_)) == -1) {
     failStart(ip_, port_, "listen", strerror(errno));
   }
-  std::packaged_task<void()> task([this] { AcceptLoop(); });
-  accept_done_ = task.get_future();
-  std::thread(std::move(task)).detach();
+  accept_thread_ = std::thread(&TcpServer::AcceptLoop, this);
   return true;
 }
 
@@ -110,11 +107,8 @@ void TcpServer::CloseClient(int* client_fd) {
 }
 
 void TcpServer::StopAccepting() {
-  if (stopping_.exchange(true)) {
-    if (accept_done_.valid()) accept_done_.wait();
-    return;
-  }
-  if (!accept_done_.valid()) return;
+  stopping_ = true;
+  if (!accept_thread_.joinable()) return;
   // shutdown, not close: it wakes a thread blocked in accept or recv on the
   // descriptor, and the descriptor stays ours until that thread is done.
   if (listen_fd_ >= 0) shutdown(listen_fd_, SHUT_RDWR);
@@ -122,5 +116,5 @@ void TcpServer::StopAccepting() {
     std::lock_guard<std::mutex> lock(client_mutex_);
     if (client_fd_ >= 0) shutdown(client_fd_, SHUT_RDWR);
   }
-  accept_done_.wait();
+  accept_thread_.join();
 }

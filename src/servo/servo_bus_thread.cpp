@@ -20,26 +20,28 @@ constexpr int kPositionSignBit = 15;
 }  // namespace
 
 ServoBusThread* ServoBusThread::getInstance() {
-  static ServoBusThread* instance =
-      new ServoBusThread(arm_build_config::kServoBusDevice, Mode::kDetached);
+  static ServoBusThread* instance = [] {
+    auto* bus = new ServoBusThread(arm_build_config::kServoBusDevice);
+    bus->start();
+    return bus;
+  }();
   return instance;
 }
 
-ServoBusThread::ServoBusThread(const char* device, Worker worker)
-    : ServoBusThread(device, worker == Worker::kThread ? Mode::kJoinable : Mode::kManual) {}
-
-ServoBusThread::ServoBusThread(const char* device, Mode mode) {
+ServoBusThread::ServoBusThread(const char* device) {
   // Without a port every read times out and each servo is reported offline.
   openPort(kBaud, device);
-  if (mode == Mode::kManual) return;
-  worker_ = std::thread(&ServoBusThread::run, this);
-  if (mode == Mode::kDetached) worker_.detach();
 }
 
 ServoBusThread::~ServoBusThread() {
   stop_.store(true);
   if (worker_.joinable()) worker_.join();
   closePort();
+}
+
+void ServoBusThread::start() {
+  if (worker_.joinable()) return;
+  worker_ = std::thread(&ServoBusThread::run, this);
 }
 
 void ServoBusThread::registerServo(uint32_t id, ServoState* state) {

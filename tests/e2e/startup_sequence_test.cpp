@@ -53,8 +53,8 @@ TEST_F(StartupSequence, PrintsStartUpLinesInOrderAndFirstSigtermOnlyEndsTheSpin)
       },
       Ms(30000)))
       << "joint topic kept coming after SIGTERM";
-  // The interpolation thread is never joined, so the process stays, and the
-  // detached bus thread keeps serving the servos.
+  // The interpolation thread never ends, so main stays in its join, and the
+  // bus, never destroyed, keeps serving the servos.
   const size_t frames = bus_->frameCount();
   EXPECT_EQ(controller_->wait(Ms(1500)), -1) << "process ended on the first SIGTERM:\n" << output();
   EXPECT_EQ(countInOutput("[rclcpp]: signal_handler(signum=15)\n"), 1u) << output();
