@@ -1,106 +1,57 @@
-// Enable, disable and home of all axes, and gripper commands without a gripper.
+// Enable, disable and home over every axis of a set of test motors.
+#include "motor_io_cmd.h"
+
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <vector>
-
-#include "motor_io_cmd.h"
-#include "stdout_capture.h"
 #include "test_motor.h"
 
 namespace {
 
-using arm_test::StdoutCapture;
-
-class MotorIoCmdTest : public testing::Test {
- protected:
-  void SetUp() override {
-    para_.axis_num = 6;
-    para_.axis_reserved.resize(6);
-    para_.axis_paras.resize(6);
-    for (int i = 0; i < 6; ++i) {
-      motors_.push_back(std::make_unique<TestMotor>(0.0, true));
-      para_.axis_paras[i].motor = motors_.back().get();
+struct MotorSet {  // six enabled test motors behind one command
+  MotorSet() {
+    para.axis_num = 6;
+    for (TestMotor& m : motors) {
+      m.setEnabled(true);
+      para.axis_paras.push_back({0.0, 0.0, 0.0, &m});
     }
-    cmd_.setRobotPara(para_);
+    cmd.setRobotPara(para);
   }
-  TestMotor& motor(int axis) { return *motors_[axis - 1]; }
-  int calls(TestMotor::Op op) {
-    int n = 0;
-    for (auto& m : motors_) n += m->calls(op);
-    return n;
-  }
-
-  std::vector<std::unique_ptr<TestMotor>> motors_;
-  RobotPara para_;
-  MotorIoCmd cmd_;
+  TestMotor motors[6];
+  RobotPara para;
+  MotorIoCmd cmd;
 };
 
-TEST_F(MotorIoCmdTest, EnableStateIsAndOverAllAxes) {
+TEST(MotorIoCmd, RequestIsDoneOnlyWhenEveryAxisReadsIt) {
   MotorIoCmd fresh;  // defined start: no request, no axes
-  EXPECT_EQ(fresh.getKind(), kMotorIoNone);
-  EXPECT_FALSE(fresh.enable_);
-  bool all_on = false;
-  EXPECT_EQ(fresh.getEnableStatus(&all_on), 0);
-  EXPECT_TRUE(all_on);
-
-  EXPECT_EQ(cmd_.getEnableStatus(&all_on), 0);
-  EXPECT_TRUE(all_on);
-  motor(4).setEnabled(false);
-  EXPECT_EQ(cmd_.getEnableStatus(&all_on), 0);
-  EXPECT_FALSE(all_on);
-  EXPECT_EQ(motor(6).calls(TestMotor::kGetEnable), 2) << "axes after a disabled one are still read";
-}
-
-TEST_F(MotorIoCmdTest, FailingAxisStopsTheRun) {
-  motor(3).setResult(TestMotor::kGetEnable, kMotorNoEnableState);
+  EXPECT_TRUE(fresh.getKind() == kMotorIoNone && !fresh.enable_);
+  MotorSet s;
   bool all_on = true;
-  StdoutCapture quiet;
-  EXPECT_EQ(cmd_.getEnableStatus(&all_on), kMotorNoEnableState);
-  EXPECT_FALSE(all_on);
-  EXPECT_EQ(motor(4).calls(TestMotor::kGetEnable), 0);
-  cmd_.setEnable(true);
-  EXPECT_FALSE(cmd_.isEnableDone());
-
-  for (auto& m : motors_) m->setEnabled(false);
-  motor(2).setResult(TestMotor::kSetEnable, kMotorGoalNotStored);
-  EXPECT_EQ(cmd_.execute(), kMotorGoalNotStored);
-  EXPECT_TRUE(motor(1).enabled());
-  EXPECT_EQ(calls(TestMotor::kSetEnable), 2);
-
-  motor(4).setResult(TestMotor::kHome, kMotorHomeTimeout);
-  EXPECT_EQ(cmd_.seHome(3000), -1) << "whatever the motor's code";
-  EXPECT_EQ(motor(5).calls(TestMotor::kHome), 0) << "axes after the failing one are left alone";
+  s.motors[3].setEnabled(false);
+  EXPECT_TRUE(s.cmd.getEnableStatus(&all_on) == 0 && !all_on) << "one disabled axis makes the set disabled";
+  s.cmd.setEnable(false);
+  EXPECT_FALSE(s.cmd.isEnableDone()) << "five axes still hold torque";
+  for (TestMotor& m : s.motors) m.setEnabled(false);
+  EXPECT_TRUE(s.cmd.isEnableDone());
 }
 
-TEST_F(MotorIoCmdTest, DoneOnlyWhenEveryAxisReachedRequestedState) {
-  cmd_.setEnable(false);
-  motor(1).setEnabled(false);
-  EXPECT_FALSE(cmd_.isEnableDone()) << "five axes still hold torque";
-  for (auto& m : motors_) m->setEnabled(false);
-  EXPECT_TRUE(cmd_.isEnableDone());
-
-  cmd_.setEnable(true);
-  EXPECT_EQ(cmd_.execute(), 0);
-  motor(5).setIgnoreEnable(true);
-  motor(5).setEnabled(false);
-  EXPECT_FALSE(cmd_.isEnableDone());
-}
-
-TEST_F(MotorIoCmdTest, SetThatCannotBeDrivenIsRefused) {
-  RobotPara short_set = para_;
-  short_set.axis_paras.resize(4);
-  cmd_.setRobotPara(short_set);
+TEST(MotorIoCmd, FailingAxisOrSetThatCannotBeDrivenStopsTheRun) {
+  MotorSet s;
+  s.motors[2].setResult(TestMotor::kGetEnable, kMotorNoEnableState);
+  s.motors[1].setResult(TestMotor::kSetEnable, kMotorGoalNotStored);
+  s.motors[3].setResult(TestMotor::kHome, kMotorHomeTimeout);
   bool all_on = true;
-  StdoutCapture quiet;
-  EXPECT_EQ(cmd_.getEnableStatus(&all_on), -1);
-  EXPECT_FALSE(all_on);
-  EXPECT_EQ(cmd_.setEnableStatus(true), -1);
-  RobotPara no_motor = para_;
-  no_motor.axis_paras[2].motor = nullptr;
-  cmd_.setRobotPara(no_motor);
-  EXPECT_EQ(cmd_.seHome(1), -1);
-  EXPECT_EQ(calls(TestMotor::kGetEnable) + calls(TestMotor::kSetEnable) + calls(TestMotor::kHome), 0);
+  EXPECT_TRUE(s.cmd.getEnableStatus(&all_on) == kMotorNoEnableState && !all_on);
+  EXPECT_EQ(s.cmd.setEnableStatus(false), kMotorGoalNotStored);
+  EXPECT_EQ(s.cmd.seHome(3000), -1) << "whatever the motor's code";
+  EXPECT_TRUE(!s.motors[0].enabled() && s.motors[2].enabled()) << "axes after the failing one are left alone";
+  EXPECT_EQ(s.motors[3].calls(TestMotor::kGetEnable) + s.motors[4].calls(TestMotor::kHome), 0);
+  s.para.axis_paras[2].motor = nullptr;  // an axis without a motor
+  s.cmd.setRobotPara(s.para);
+  EXPECT_EQ(s.cmd.seHome(1), -1);
+  s.para.axis_paras.resize(2);  // fewer axes than it claims
+  s.cmd.setRobotPara(s.para);
+  EXPECT_EQ(s.cmd.setEnableStatus(true), -1);
+  EXPECT_TRUE(s.motors[0].calls(TestMotor::kHome) == 1 && !s.motors[0].enabled()) << "nothing driven";
 }
 
 }  // namespace
