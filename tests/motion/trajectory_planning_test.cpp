@@ -31,6 +31,8 @@ TEST(TrapezoidProfile, WorkedMovesSampleOnTheirRampsAndCruise) {
   EXPECT_DOUBLE_EQ(triangle.position(nullptr, 2.0), 0.25);
   EXPECT_EQ(triangle.rePlan(TrapezoidTiming()), -1);
   EXPECT_DOUBLE_EQ(triangle.motionTime(), 4.0) << "an empty timing cannot carry the move and is not kept";
+  EXPECT_EQ(planned(down, fromRest(NAN)), kTrapezoidBadInput);
+  EXPECT_EQ(down.position(nullptr, 2.0), 0.0) << "a refused plan holds the start, not the last good plan";
 }
 
 // Random knots: the clamped spline is the one C2 cubic through them with the given end slopes.
@@ -61,7 +63,6 @@ TEST(PlannerRefusal, NonsenseInputNeverPlansAMotion) {
       {{0, 0, 1, 0, 0, -1, 1, -1}, kTrapezoidBadInput},
       {{0, 0, 1, 0, 0, 1, 0, -1}, kTrapezoidBadInput},
       {{0, 0, 1, 0, 0, 1, 1, 1}, kTrapezoidBadInput},
-      {{0, 0, NAN, 0, 0, 1, 1, -1}, kTrapezoidBadInput},
       {{0, 0, 1, 1 + 1e-12, 0, 1, 1, -1}, kTrapezoidOverVmax},
       {{0, 0, 0.1, 1, 0, 1, 1, -1}, kTrapezoidTooClose},  // cannot stop in time
   };
@@ -71,6 +72,7 @@ TEST(PlannerRefusal, NonsenseInputNeverPlansAMotion) {
   }
   const CubicPlannerInput points[] = {
       // positions, times
+      {{0, 1, 2}, {0, 1, 2}},        // plans; each after it is refused and must not leave it to be sampled
       {{0, 1}, {0, 1}},              // too few
       {{0, 1, 2, 3}, {0, 1, 1, 2}},  // a repeated time
       {{0, 1, 2, 3}, {0, 2, 1, 3}},  // time going back
@@ -78,11 +80,11 @@ TEST(PlannerRefusal, NonsenseInputNeverPlansAMotion) {
       {{0, NAN, 2, 3}, {0, 1, 2, 3}},
       {{0, 1, 2}, {0, 1, 2, 3}},  // sizes differ
   };
+  CubicPlanner p;
   for (const CubicPlannerInput& in : points) {
-    CubicPlanner p;
     p.setInput(&in);
-    EXPECT_EQ(p.plan(), -1);
-    EXPECT_TRUE(std::isnan(p.position(nullptr, 0.5)));
+    EXPECT_EQ(p.plan(), &in == points ? 0 : -1);
+    EXPECT_EQ(std::isnan(p.position(nullptr, 0.5)), &in != points);
   }
 }
 
