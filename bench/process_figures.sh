@@ -17,7 +17,8 @@
 #   MOVE_MINUTES >= 1. BUILD_DIR must be configured with -DSERVO_BUS_DEVICE=<a path you may create>,
 #   e.g. cmake -S . -B build-figures -DSERVO_BUS_DEVICE=$PWD/build-figures/servoBus
 #   and built with: arm_controller servo_bus_sim figures_mover figures_stream_client
-#   figures_latency_bench. Defaults: build-figures, 30 s, 10 min, 50 moves, a fresh
+#   figures_latency_bench (and figures_malloc_stats). Defaults: build-figures, 30 s,
+#   10 min, 50 moves, 2500 ms, 0.2 rad, scale 0.5, a fresh
 #   directory under /tmp. Everything stays on loopback: the servers listen on
 #   127.0.0.1 and DDS runs loopback-only in a ROS_DOMAIN_ID of its own.
 #   The controller's fixed ports 8006/8007 must be free; the script waits up to
@@ -54,7 +55,7 @@ while [ $# -gt 0 ]; do
     --own-netns)
       rest=(); for a in "${all_args[@]}"; do [ "$a" = --own-netns ] || rest+=("$a"); done
       exec unshare -n bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "${rest[@]}" ;;
-    -h|--help) sed -n '2,28p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,29p' "$0"; exit 0 ;;
     *) echo "unknown argument: $1 (see --help)" >&2; exit 2 ;;
   esac
 done
