@@ -3,20 +3,27 @@
 #   1. CPU of the controller while idle, over a window;
 #   2. CPU while a stream-server client is connected;
 #   3. resident memory (VmRSS) each minute during continuous movj over DDS
-#      (with the stream client connected), plus the CPU of that run;
+#      (with the stream client connected), plus the CPU of that run; with
+#      --churn every movj comes from a participant of its own, as from
+#      `ros2 topic pub --once`, and --malloc-stats logs the controller's glibc
+#      heap (bench/figures_malloc_stats.c) to malloc_stats.txt every 10 s;
 #   4. latency movj published on DDS -> first new goal write on the bus
 #      (figures_latency_bench, which runs its own sim and controller).
 #
 # Usage: bench/process_figures.sh [-b BUILD_DIR] [-w CPU_WINDOW_S] [-m MOVE_MINUTES]
 #                                 [-n LATENCY_MOVES] [-o OUT_DIR] [--no-latency]
+#                                 [-p MOVE_PERIOD_MS] [-a AMPLITUDE_RAD] [-s SCALE] [--churn]
+#                                 [--malloc-stats] [--own-netns]
 #   MOVE_MINUTES >= 1. BUILD_DIR must be configured with -DSERVO_BUS_DEVICE=<a path you may create>,
 #   e.g. cmake -S . -B build-figures -DSERVO_BUS_DEVICE=$PWD/build-figures/servoBus
 #   and built with: arm_controller servo_bus_sim figures_mover figures_stream_client
-#   figures_latency_bench. Defaults: build-figures, 30 s, 10 min, 50 moves, a fresh
+#   figures_latency_bench (and figures_malloc_stats). Defaults: build-figures, 30 s,
+#   10 min, 50 moves, 2500 ms, 0.2 rad, scale 0.5, a fresh
 #   directory under /tmp. Everything stays on loopback: the servers listen on
 #   127.0.0.1 and DDS runs loopback-only in a ROS_DOMAIN_ID of its own.
 #   The controller's fixed ports 8006/8007 must be free; the script waits up to
-#   ten minutes for them. All processes it starts are ended on exit.
+#   ten minutes for them, or with --own-netns (root) runs everything in a new
+#   network namespace with only loopback. All processes it starts are ended on exit.
 set -u
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -26,6 +33,12 @@ move_minutes=10
 latency_moves=50
 out=""
 run_latency=1
+period_ms=2500
+amplitude=0.2
+scale=0.5
+churn=0
+malloc_stats=0
+all_args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
     -b) build="$2"; shift 2 ;;
@@ -34,7 +47,15 @@ while [ $# -gt 0 ]; do
     -n) latency_moves="$2"; shift 2 ;;
     -o) out="$2"; shift 2 ;;
     --no-latency) run_latency=0; shift ;;
-    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    -p) period_ms="$2"; shift 2 ;;
+    -a) amplitude="$2"; shift 2 ;;
+    -s) scale="$2"; shift 2 ;;
+    --churn) churn=1; shift ;;
+    --malloc-stats) malloc_stats=1; shift ;;
+    --own-netns)
+      rest=(); for a in "${all_args[@]}"; do [ "$a" = --own-netns ] || rest+=("$a"); done
+      exec unshare -n bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "${rest[@]}" ;;
+    -h|--help) sed -n '2,29p' "$0"; exit 0 ;;
     *) echo "unknown argument: $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -162,7 +183,10 @@ start_stack() {  # sim + controller; sets sim_pid and ctl_pid
   local i
   for ((i = 0; i < 50; i++)); do [ -e "$device" ] && break; sleep 0.1; done
   [ -e "$device" ] || { echo "sim never made $device" >&2; exit 4; }
-  "$controller" > "$out/controller.log" 2>&1 &
+  local preload=""
+  [ "$malloc_stats" -eq 1 ] && preload="$build/bench/libfigures_malloc_stats.so"
+  LD_PRELOAD="$preload" FIGURES_MALLOC_STATS="${preload:+$out/malloc_stats.txt}" \
+    "$controller" > "$out/controller.log" 2>&1 &
   ctl_pid=$!; pids+=("$ctl_pid")
   for ((i = 0; i < 300; i++)); do
     grep -q -- "---robot_cmd_processor node init. ---" "$out/controller.log" && return 0
@@ -192,7 +216,9 @@ wait "$client_pid"; say "  $(cat "$out/stream_idle.txt")"
 move_s=$((move_minutes * 60))
 "$client" --port 8006 --seconds $((move_s + 120)) > "$out/stream_moves.txt" 2>&1 &
 client_pid=$!; pids+=("$client_pid")
-"$mover" --seconds "$move_s" > "$out/mover.log" 2>&1 &
+mover_args=(--seconds "$move_s" --period-ms "$period_ms" --amplitude "$amplitude" --scale "$scale")
+[ "$churn" -eq 1 ] && mover_args+=(--fresh-participant)
+"$mover" "${mover_args[@]}" > "$out/mover.log" 2>&1 &
 mover_pid=$!; pids+=("$mover_pid")
 for ((i = 0; i < 300; i++)); do
   grep -q "servos on" "$out/mover.log" && break
@@ -222,6 +248,7 @@ say "  VmHWM $(awk '/^VmHWM:/{print $2, $3}' /proc/"$ctl_pid"/status); growth af
 say "cpu[moves + stream client]: controller ${move_cpu}% of one core over ${move_s} s; load ${load0} -> $(load)"
 say "  $(tail -n 1 "$out/mover.log") (exit $mover_rc)"
 say "  $(cat "$out/stream_moves.txt")"
+[ -s "$out/malloc_stats.txt" ] && say "  glibc heap at the end: $(tail -n 1 "$out/malloc_stats.txt")"
 if ! kill -0 "$ctl_pid" 2>/dev/null; then say "controller DIED during the run; see $out/controller.log"; fi
 cleanup
 
