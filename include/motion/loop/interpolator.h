@@ -55,8 +55,8 @@ class Interpolator {
   Interpolator(const Interpolator&) = delete;
   Interpolator& operator=(const Interpolator&) = delete;
 
-  // Queues a command and takes ownership of it (also of one it refuses). A
-  // joint move or a home also records where the arm will stand once it has run.
+  // Queues a command; the Interpolator owns it from then on. A joint move or
+  // a home also records where the arm will stand once it has run.
   void insertCmd(AbstractCmdInterface* cmd);
   void insertCmd(std::unique_ptr<AbstractCmdInterface> cmd);
   // Held by a producer from its getNextMoveStart to its insertCmd, so that two
@@ -100,7 +100,7 @@ class Interpolator {
   void runPass();
   void requestQuit();
 
-  // For tests only: a copy of what the loop holds. The planned states are
+  // For tests and benchmarks only: a copy of what the loop holds. The planned states are
   // the loop thread's own: call it only while run() is not running.
   struct TestView {
     std::size_t queued = 0;
@@ -128,6 +128,11 @@ class Interpolator {
 
   // The result of a collision check that found one (CollisionDetector_AT::detect).
   static constexpr int32_t kCollisionFound = 1;
+  // Results of isStopPlanned and isStopped, kept as int.
+  static constexpr int kStopNotPlanned = 0;   // no deceleration is planned
+  static constexpr int kStopPlanned = 1;      // every axis has its deceleration
+  static constexpr int kStopStillMoving = 0;  // some planned velocity is above the rest threshold
+  static constexpr int kStopAtRest = 1;       // every planned velocity is at rest
   // A stop_decel_ entry that means no stop is planned.
   static constexpr double kNoStopPlanned = std::numeric_limits<double>::max();
   // System-clock seconds, as loop_start_time_ and dt_ count them.

@@ -297,7 +297,7 @@ void Interpolator::runGripper(SetIoCmd* cmd) {
 
 void Interpolator::stopStep(std::atomic<uint32_t>* stop_flag) {
   const int axes = robot_para_.axis_num;
-  if (!isStopPlanned()) {
+  if (isStopPlanned() == kStopNotPlanned) {
     for (int i = 0; i < axes; ++i) {
       AxisPlanState& state = plan_states_[i];
       // Without a sample of the command in hand the planned state is stale
@@ -334,7 +334,7 @@ void Interpolator::stopStep(std::atomic<uint32_t>* stop_flag) {
       const AxisPara& axis = robot_para_.axis_paras[i];
       axis.motor->setMotorPosition(plan_states_[i].pos * axis.ratio);
     }
-    if (last && isStopped()) {
+    if (last && isStopped() == kStopAtRest) {
       for (double& decel : stop_decel_) {
         decel = kNoStopPlanned;
       }
@@ -415,17 +415,17 @@ void Interpolator::planStopBounds() {
 int Interpolator::isStopPlanned() const {
   for (double decel : stop_decel_) {
     if (!(std::fabs(decel) < kNoStopPlanned)) {
-      return 0;
+      return kStopNotPlanned;
     }
   }
-  return 1;
+  return kStopPlanned;
 }
 
 int Interpolator::isStopped() const {
   for (const AxisPlanState& state : plan_states_) {
     if (!(std::fabs(state.vel) <= kStopRestVel)) {
-      return 0;
+      return kStopStillMoving;
     }
   }
-  return 1;
+  return kStopAtRest;
 }
