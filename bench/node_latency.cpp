@@ -217,15 +217,13 @@ void stopHost() {
   g_host = nullptr;
 }
 
-size_t queueSize() {
-  std::lock_guard<std::mutex> lock(g_host->interpolator->queue_mutex_);
-  return g_host->interpolator->cmd_queue_.size();
-}
+size_t queueSize() { return g_host->interpolator->testView().queued; }
 
+// A stop drops the command in hand and everything queued behind it.
 void clearQueue() {
-  std::lock_guard<std::mutex> lock(g_host->interpolator->queue_mutex_);
-  for (AbstractCmdInterface* cmd : g_host->interpolator->cmd_queue_) delete cmd;
-  g_host->interpolator->cmd_queue_.clear();
+  Interpolator* ip = g_host->interpolator.get();
+  ip->stop();
+  while (queueSize() > 0) ip->runPass();
 }
 
 void report(benchmark::State& state, std::vector<double> us) {

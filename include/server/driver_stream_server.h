@@ -17,7 +17,6 @@ class DriverStreamServer : public TcpServer {
  public:
   // Sleep between two frames; the period is this plus the time of one frame.
   static constexpr std::chrono::milliseconds kStreamPeriod{30};
-  static constexpr double kRadToDeg = 57.295777754771045;
 
   DriverStreamServer(const std::string& ip, uint32_t port, Interpolator* interpolator);
   ~DriverStreamServer();

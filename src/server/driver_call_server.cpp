@@ -11,7 +11,6 @@
 #include "cloud/robot_ping.pb.h"
 #include "motion/loop/interpolator.h"
 #include "motion/producers/joint_move_producer.h"
-#include "motion/commands/motor_io_cmd.h"
 #include "server/wire_frame.h"
 
 namespace {
@@ -149,17 +148,16 @@ bool DriverCallServer::sendReply(int fd, const robot_ping::MainArmRespMsg& reply
 
 bool DriverCallServer::enableCmd(bool enable) {
   joint_move::queueEnableCmd(interpolator_, enable);
-  // The all-axes state also reads false when one axis is off or cannot be
-  // read, so power off is confirmed only by every axis reading torque off.
-  MotorIoCmd torque_off;
-  torque_off.setRobotPara(interpolator_->getRobotPara());
-  torque_off.setEnable(false);
   bool state = !enable;
+  bool all_off = false;
   for (int i = 0; i < kEnableChecks; ++i) {
     interpolator_->getEnableState(&state);
+    // The all-axes state also reads false when one axis is off or cannot be
+    // read, so power off is confirmed only by every axis reading torque off.
+    interpolator_->getAllTorqueOff(&all_off);
     printf("The joint motor enable cmd is %d\n", enable ? 1 : 0);
     printf("The joint motor enable state is %d\n", state ? 1 : 0);
-    if (state == enable && (enable || torque_off.isEnableDone())) return true;
+    if (state == enable && (enable || all_off)) return true;
     usleep(kEnableCheckPeriodUs);
   }
   puts("The joint motor enable cmd is timeout!");
@@ -167,18 +165,10 @@ bool DriverCallServer::enableCmd(bool enable) {
 }
 
 bool DriverCallServer::jointPos(const std::vector<double>& target, double vel_scale,
-                                double acc_scale) {
-  (void)acc_scale;
-  if (joint_move::refuseWhenAbnormal(interpolator_)) return false;
-  if (target.size() != static_cast<size_t>(axis_num_)) {
-    printf("We recieve the wrong joint_pos cmd size=<%d>, not euqal axis_num",
-           static_cast<int>(target.size()));
-    return false;
-  }
-  const std::vector<double> joints = interpolator_->extractJoints(target, 1, 6);
-  if (!joint_move::checkJointRange(interpolator_, target, axis_num_)) return false;
-  vel_scale = joint_move::clampVelocityScale(vel_scale);
-  if (!planJointMove(joints, vel_scale)) return false;
+                                double /*acc_scale*/) {
+  const joint_move::MoveResult queued = joint_move::submitJointMove(
+      interpolator_, axis_num_, joint_move::JointMoveSource::kJointPos, target, vel_scale);
+  if (!joint_move::isQueued(queued)) return false;
 
   std::this_thread::sleep_for(kSettleTime);
   std::vector<double> positions;
@@ -196,5 +186,5 @@ bool DriverCallServer::jointPos(const std::vector<double>& target, double vel_sc
 }
 
 bool DriverCallServer::planJointMove(const std::vector<double>& target, double scale) {
-  return joint_move::planJointMove(interpolator_, target, axis_num_, scale);
+  return joint_move::isQueued(joint_move::planJointMove(interpolator_, axis_num_, target, scale));
 }

@@ -47,9 +47,8 @@ int TestMotor::getEnableStatus(bool* enabled) {
   return rc;
 }
 
-int TestMotor::seHome(uint32_t timeout_s) {
+int TestMotor::seHome(uint32_t /*timeout_s*/) {
   std::lock_guard<std::mutex> lock(mutex_);
-  last_home_timeout_ = timeout_s;
   int rc = enter(kHome);
   if (rc == 0) {
     position_ = 0.0;
@@ -105,11 +104,6 @@ double TestMotor::position() const {
 bool TestMotor::enabled() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return enabled_;
-}
-
-uint32_t TestMotor::lastHomeTimeout() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return last_home_timeout_;
 }
 
 std::vector<double> TestMotor::goals() const {

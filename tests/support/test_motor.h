@@ -46,7 +46,6 @@ class TestMotor : public CtrlMotorInterface {
   int calls(Op op) const;
   double position() const;
   bool enabled() const;
-  uint32_t lastHomeTimeout() const;
   // Every goal accepted by setMotorPosition, in order.
   std::vector<double> goals() const;
 
@@ -61,6 +60,5 @@ class TestMotor : public CtrlMotorInterface {
   double velocity_ = 0.0;
   bool enabled_ = false;
   bool ignore_enable_ = false;
-  uint32_t last_home_timeout_ = 0;
   std::vector<double> goals_;
 };

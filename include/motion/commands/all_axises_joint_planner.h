@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "motion/commands/abstract_cmd_interface.h"
@@ -13,9 +14,17 @@
 constexpr int32_t kPlannerTrapezoid = 0;
 constexpr int32_t kPlannerCubic = 1;
 
+// Results of AllAxisesJointPlanner::calAllJointsPostion, kept as int.
+constexpr int kSampleError = -1;    // no planners, a plan that did not succeed, too short a vector
+constexpr int kSampleMoving = 0;    // some axis has not finished
+constexpr int kSampleFinished = 1;  // every axis reports finished
+// AllAxisesJointPlanner::plan succeeded; any other value is a failing axis's code.
+constexpr int kPlanOk = 0;
+
 // The trajectory command: one planner per axis. It owns every planner handed
-// to it by setTrajInterfaces or setCubicSplines and deletes them; a refused
-// list stays with the caller.
+// to it by setTrajInterfaces or setCubicSplines and deletes them. A list of
+// raw pointers that it refuses stays with the caller; the adopt forms
+// always take the list and say whether it was accepted (a refused one is freed).
 class AllAxisesJointPlanner : public AbstractCmdInterface {
  public:
   AllAxisesJointPlanner();
@@ -28,6 +37,8 @@ class AllAxisesJointPlanner : public AbstractCmdInterface {
   void setRobotPara(const RobotPara& para);
   void setTrajInterfaces(const std::vector<TrajectoryInterface*>& ptrs);
   void setCubicSplines(const std::vector<CubicPlanner*>& ptrs);
+  bool adoptTrajInterfaces(std::vector<std::unique_ptr<TrajectoryInterface>> ptrs);
+  bool adoptCubicSplines(std::vector<std::unique_ptr<CubicPlanner>> ptrs);
   // The record must match the planner type; -1 otherwise or for a bad idx.
   int setInput(int32_t idx, const TrapezoidPlannerInput* input);
   int setInput(int32_t idx, const CubicPlannerInput* input);
@@ -55,6 +66,9 @@ class AllAxisesJointPlanner : public AbstractCmdInterface {
   // Whether every trapezoid axis keeps its own vmax, amax and amin.
   bool withinLimits() const;
   bool listMatches(std::size_t size) const;
+  // The list checks and the hand-over; true when the list was taken.
+  bool takeTrajInterfaces(const std::vector<TrajectoryInterface*>& ptrs);
+  bool takeCubicSplines(const std::vector<CubicPlanner*>& ptrs);
   // Deletes the planners of old that are in neither list.
   void releaseUnused(const std::vector<TrajectoryInterface*>& old);
 

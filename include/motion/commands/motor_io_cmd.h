@@ -28,6 +28,9 @@ class MotorIoCmd : public AbstractCmdInterface {
   int setEnableStatus(bool on);
   // all_on is the AND over every axis; a failed read stops at that axis.
   int getEnableStatus(bool* all_on);
+  // The same reads, once: all_off is true only when every axis was read and
+  // none holds torque.
+  int getEnableStatus(bool* all_on, bool* all_off);
   // True once every axis reads the requested state: all enabled for an
   // enable request, all disabled for a disable request.
   bool isEnableDone();

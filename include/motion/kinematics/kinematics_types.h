@@ -3,6 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// 180 / 3.14159275, not 180 / pi: the arm's own degree factor, so the
+// command node and the stream server report the same angles.
+constexpr double kRadToDeg = 57.295777754771045;
+
 // Joint values of the six-joint arm, joint 1 first.
 struct JointVec6f {
   JointVec6f() {}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <limits>
@@ -33,10 +34,17 @@ struct AxisPlanState {
   double acc = 0.0;
 };
 
+// Results of Interpolator::readMotorStates, kept as int.
+constexpr int kMotorReadOk = 0;       // every axis read
+constexpr int kMotorReadFailed = -1;  // a read failed; the pass is skipped
+// Interpolator::setAbnormalFlag always answers this.
+constexpr int kAbnormalFlagStored = 1;
+
 // The one object through which every command reaches the arm and every
 // reader learns the arm's state. run() is the body of the interpolation
 // thread; the getters, insertCmd, stop and setAbnormalFlag may be called from
-// any thread.
+// any thread. Queue, locks and loop state are private: producers go through
+// insertCmd, producerTurn and getNextMoveStart.
 //
 // The two ROS 2 nodes are owned members held through pointers so that this
 // header stays free of ROS 2 (the servers include it).
@@ -50,41 +58,34 @@ class Interpolator {
   // Queues a command; the Interpolator owns it from then on. A joint move or
   // a home also records where the arm will stand once it has run.
   void insertCmd(AbstractCmdInterface* cmd);
+  void insertCmd(std::unique_ptr<AbstractCmdInterface> cmd);
+  // Held by a producer from its getNextMoveStart to its insertCmd, so that two
+  // moves queued at once cannot both start from the same point.
+  std::unique_lock<std::mutex> producerTurn();
   RobotPara getRobotPara() const;
   std::vector<AxisState> getAxisStates() const;
   // Start of the next joint move: where the last move or home in hand or
   // queued leaves the arm, or the measured positions when there is none.
-  // Producers hold producer_mutex_ from this call to their insertCmd.
   std::vector<double> getNextMoveStart() const;
   // Rows of six values at r * stride; empty when flat is too short.
   std::vector<double> extractJoints(const std::vector<double>& flat, int rows, int stride) const;
+  // Joint i within the arm's limits (a limit itself passes; NaN never does).
+  bool isJointInRange(std::size_t i, double v) const;
   int getJointPositions(std::vector<double>* positions) const;
   // x, y, z, roll, pitch, yaw.
   int getPose(std::vector<double>* pose) const;
   int getEnableState(bool* enabled) const;
+  // True once the last pass read every axis, and every axis reads torque
+  // off; an axis that cannot be read keeps it false.
+  int getAllTorqueOff(bool* all_off) const;
   void setGripSignal(bool value);
   void getGripSignal(bool* value) const;
   // Clearing the flag (recover) also forgets the last collision result.
   int setAbnormalFlag(bool value);
   void stop();
 
-  int readMotorStates();
-  void updatePose();
-  void publishMotorState(bool value);
-  void publishGripperCmdState(bool value);
-  void publishSystemState(bool value);
-
   // The interpolation thread: never returns in production.
   void run();
-
-  void stopStep(std::atomic<uint32_t>* stop_flag);
-  void planStop(std::vector<AxisPlanState> plan_states, std::vector<AxisState> axis_states,
-                double period);
-  int isStopPlanned() const;
-  int isStopped() const;
-  void checkCollision();
-  void calcPlanState(const std::vector<AxisPlanState>& prev, std::vector<AxisPlanState>& cur,
-                     double period) const;
 
   // Five joint values for a target pose (x, y, z, roll, pitch, yaw): the
   // solution within the joint limits whose largest joint change from current
@@ -99,18 +100,77 @@ class Interpolator {
   void runPass();
   void requestQuit();
 
+  // For tests and benchmarks only: a copy of what the loop holds. The planned states are
+  // the loop thread's own: call it only while run() is not running.
+  struct TestView {
+    std::size_t queued = 0;
+    uint32_t stop_flag = 0;
+    std::vector<AxisPlanState> plan_states;
+  };
+  TestView testView() const;
+  // For tests only: what a collision check that found a collision leaves.
+  void testRaiseCollision();
+
+  std::atomic<bool> abnormal_flag{false};
+
+ private:
+  // Local state of the execution loop; only the interpolation thread uses it.
+  struct LoopState {
+    bool idle = true;
+    AbstractCmdInterface* cmd = nullptr;  // the queue's front while it runs
+    double t = 0.0;
+    int sample_count = 0;
+    int wait_peroid_num = 0;
+    bool goal = false;
+    int gripper_polls = 0;
+    double time_scale = 1.0;
+  };
+
+  // The result of a collision check that found one (CollisionDetector_AT::detect).
+  static constexpr int32_t kCollisionFound = 1;
+  // Results of isStopPlanned and isStopped, kept as int.
+  static constexpr int kStopNotPlanned = 0;   // no deceleration is planned
+  static constexpr int kStopPlanned = 1;      // every axis has its deceleration
+  static constexpr int kStopStillMoving = 0;  // some planned velocity is above the rest threshold
+  static constexpr int kStopAtRest = 1;       // every planned velocity is at rest
+  // A stop_decel_ entry that means no stop is planned.
+  static constexpr double kNoStopPlanned = std::numeric_limits<double>::max();
+  // System-clock seconds, as loop_start_time_ and dt_ count them.
+  static double systemSeconds();
+
+  int readMotorStates();
+  void updatePose();
+  void publishMotorState(bool value);
+  void publishGripperCmdState(bool value);
+  void publishSystemState(bool value);
+
+  void stopStep(std::atomic<uint32_t>* stop_flag);
+  void planStop(std::vector<AxisPlanState> plan_states, std::vector<AxisState> axis_states,
+                double period);
+  int isStopPlanned() const;
+  int isStopped() const;
+  void checkCollision();
+  void calcPlanState(const std::vector<AxisPlanState>& prev, std::vector<AxisPlanState>& cur,
+                     double period) const;
+
+  void endCommand();
+  // Fills stop_bound_ for the stop just planned.
+  void planStopBounds();
+  void runTrajectory(AllAxisesJointPlanner* planner, bool enabled);
+  void runMotorIo(MotorIoCmd* cmd, bool enabled);
+  void runGripper(SetIoCmd* cmd);
+  void sleepPass() const;
+
   mutable std::mutex queue_mutex_;
   mutable std::mutex state_mutex_;
   mutable std::mutex pose_mutex_;
   mutable std::mutex enable_mutex_;
   mutable std::mutex grip_mutex_;
-  // Taken by producers only (never by the loop), so that two moves queued at
-  // once cannot both start from the same point. Taken before queue_mutex_.
+  // Taken by producers only (never by the loop); taken before queue_mutex_.
   std::mutex producer_mutex_;
   bool grip_signal_ = false;
   ArmKinematics* kinematics_ = nullptr;  // not owned
-  std::deque<AbstractCmdInterface*> cmd_queue_;
-  std::atomic<bool> abnormal_flag{false};
+  std::deque<std::unique_ptr<AbstractCmdInterface>> cmd_queue_;
   RobotPara robot_para_;
   double period_ = 0.005;
   double period_us_ = 5000.0;
@@ -119,6 +179,7 @@ class Interpolator {
   std::atomic<int32_t> collision_result_{0};
   double dt_ = 0.0;
   bool enable_state_ = false;
+  bool all_torque_off_ = false;  // guarded by enable_mutex_, like enable_state_
   std::unique_ptr<motor_state> motor_state_node_;
   std::unique_ptr<CollisionDetector_AT> collision_detector_;
   double loop_start_time_ = 0.0;
@@ -131,34 +192,8 @@ class Interpolator {
   std::vector<AxisState> axis_states_;
   std::vector<AxisPlanState> prev_plan_states_;
   std::vector<double> stop_decel_;
-  MotorIoCmd* motor_io_cmd_ = nullptr;
-  SetIoCmd* set_io_cmd_ = nullptr;
-
- private:
-  // Local state of the execution loop; only the interpolation thread uses it.
-  struct LoopState {
-    bool idle = true;
-    AbstractCmdInterface* cmd = nullptr;
-    double t = 0.0;
-    int sample_count = 0;
-    int wait_peroid_num = 0;
-    bool goal = false;
-    int gripper_polls = 0;
-    double time_scale = 1.0;
-  };
-
-  // A stop_decel_ entry that means no stop is planned.
-  static constexpr double kNoStopPlanned = std::numeric_limits<double>::max();
-  // System-clock seconds, as loop_start_time_ and dt_ count them.
-  static double systemSeconds();
-
-  void endCommand();
-  // Fills stop_bound_ for the stop just planned.
-  void planStopBounds();
-  void runTrajectory(AllAxisesJointPlanner* planner, bool enabled);
-  void runMotorIo(MotorIoCmd* cmd, bool enabled);
-  void runGripper(SetIoCmd* cmd);
-  void sleepPass() const;
+  std::unique_ptr<MotorIoCmd> motor_io_cmd_;
+  std::unique_ptr<SetIoCmd> set_io_cmd_;
 
   LoopState loop_;
   // Where the last move or home in hand or queued leaves the arm; emptied

@@ -1,58 +1,81 @@
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 class Interpolator;
 
-// Producer logic shared by the command node and the call server: the checks a
-// joint target must pass and the building of the commands they queue. Nothing
-// here is ROS-specific; every function runs on the caller's thread and touches
-// the Interpolator only through its public getters, insertCmd,
-// producer_mutex_ and abnormal_flag.
+// The one producer path shared by the command node and the call server: the
+// checks a move must pass, its planning and its queueing, with every line
+// they print. Nothing here is ROS-specific; every function runs on the
+// caller's thread and reaches the Interpolator only through its public
+// operations.
 namespace joint_move {
 
 // A velocity scale above this is refused in favour of kFallbackScale.
 constexpr double kMaxScale = 1.0;
 constexpr double kFallbackScale = 0.5;
+// A spline needs at least this many timed points.
+constexpr int32_t kMinSplinePoints = 4;
 
-// True while the Interpolator's abnormal_flag is set; then also prints
-// "The robot state is abnormal. Do not respond any command." on standard
-// output. For the callers that refuse a command at entry.
-bool refuseWhenAbnormal(const Interpolator* interpolator);
+// What became of a move handed to submitJointMove or submitSplineMove. Every
+// refusal has printed its own line.
+enum class MoveResult {
+  kQueued,           // planned and queued
+  kQueuedPlanFailed, // queued although planning failed (the planner printed why); the loop refuses it
+  kAbnormal,         // refused: the abnormal flag is set
+  kWrongSize,        // refused: not the number of values the front end expects
+  kOverRange,        // refused: a joint outside its limits
+  kTooFewPoints,     // refused: a spline of fewer than kMinSplinePoints points
+  kShortData,        // refused: fewer values than the spline's layout announces
+  kBadTimes,         // refused: spline times that do not increase
+  kNoStart,          // refused: the Interpolator has no start for every axis
+};
 
-// Index (0-based) of the first of axes 0 .. axis_num-1 whose value lies
-// outside the ArmKinematics joint limits, or -1 when all pass. values holds
-// count doubles; an axis at or beyond count is out of range. A value equal to
-// a limit passes; NaN and infinities never do. Prints nothing, so movj_s can
-// word its own line (pass &data[p * C] and C - 1 for point p).
-int firstAxisOverRange(const Interpolator* interpolator, const double* values, int count,
-                       int axis_num);
+// True for the results whose move is in the queue.
+inline bool isQueued(MoveResult r) {
+  return r == MoveResult::kQueued || r == MoveResult::kQueuedPlanFailed;
+}
 
-// Range check of one target: true when the first axis_num values pass.
-// Otherwise prints "The %dst axim angle is over range.Please send viable
-// command again.\n" with the axis number counted from 1 and returns false.
-// A target shorter than axis_num is refused on its first missing axis.
-bool checkJointRange(const Interpolator* interpolator, const std::vector<double>& target,
-                     int axis_num);
+// Which front end a joint move comes from: each words its size line its own
+// way and checks a different part of the request.
+enum class JointMoveSource {
+  kMovj,      // movj topic: axis_num targets, then the velocity scale
+  kJointPos,  // node's jointPos and the call server: axis_num targets, scale given apart
+  kFollow,    // follow the B arm: axis_num targets at kFollowScale, no entry check of the flag
+};
 
-// A scale above kMaxScale becomes kFallbackScale with the line
-// "velocity scale > 1.0 error, we reset velocity scale 0.5!"; any other value,
-// including 1.0, 0 and negatives, is returned unchanged.
-double clampVelocityScale(double scale);
+constexpr double kFollowScale = 0.4;
 
-// Builds an AllAxisesJointPlanner (type 0) with one synchronised
-// TrapezoidPlanner per axis, each from Interpolator::getNextMoveStart (where
-// the moves already queued leave the arm, else the measured position) to target[i]
-// with max_vel, max_acc and -max_acc of a fresh RobotPara copy times scale;
-// prints "TrapezoidPlannerInput:%lf,%lf,%lf,%lf,%lf\n" per axis; plans
-// (result not consulted, the planner reports its own failures); then queues it
-// with insertCmd unless abnormal_flag is set, in which case it prints the
-// abnormal line and destroys the command. Returns true when queued.
-// The target must hold at least axis_num values (false otherwise, nothing
-// built); the range check and scale clamp are the caller's, done before.
-// Also refused when the Interpolator has no start for every axis.
-bool planJointMove(Interpolator* interpolator, const std::vector<double>& target, int axis_num,
-                   double scale);
+// One trapezoid joint move: abnormal flag -> size -> extractJoints -> range
+// -> scale clamp -> plan -> abnormal flag again -> queue. values holds the
+// front end's values as received; scale is used except for kMovj, which reads
+// it from its last value. kMovj also echoes what it received once the size
+// is right ("I recieve movj:"). axis_num is the caller's axis count.
+MoveResult submitJointMove(Interpolator* interpolator, int axis_num, JointMoveSource source,
+                           const std::vector<double>& values, double scale = 0.0);
+
+// The tail of a joint move, for callers that did the checks: builds an
+// AllAxisesJointPlanner with one synchronised TrapezoidPlanner per axis from
+// Interpolator::getNextMoveStart to target[i], with max_vel, max_acc and
+// -max_acc of a fresh RobotPara copy times scale ("TrapezoidPlannerInput:"
+// line per axis), plans it, and queues it unless abnormal_flag is set.
+MoveResult planJointMove(Interpolator* interpolator, int axis_num,
+                         const std::vector<double>& target, double scale);
+
+// A movj_s point list as the message carries it: the layout's dimension
+// count and its first two sizes (points, values per point), and the data.
+struct SplineMoveRequest {
+  uint64_t layout_dims = 0;
+  int32_t points = 0;
+  uint32_t columns = 0;
+  std::vector<double> data;
+};
+
+// One cubic move through timed points: abnormal flag (read once) -> layout
+// -> point count -> columns -> data length -> echo -> range of every point ->
+// increasing times -> plan -> queue.
+MoveResult submitSplineMove(Interpolator* interpolator, int axis_num, const SplineMoveRequest& req);
 
 // Queues a MotorIoCmd that enables (true) or disables (false) every axis.
 // No check of abnormal_flag: power is always honoured. Prints nothing.

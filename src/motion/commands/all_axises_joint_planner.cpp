@@ -62,34 +62,71 @@ bool AllAxisesJointPlanner::listMatches(size_t size) const {
 }
 
 void AllAxisesJointPlanner::setTrajInterfaces(const std::vector<TrajectoryInterface*>& ptrs) {
+  takeTrajInterfaces(ptrs);
+}
+
+void AllAxisesJointPlanner::setCubicSplines(const std::vector<CubicPlanner*>& ptrs) {
+  takeCubicSplines(ptrs);
+}
+
+namespace {
+template <typename T>
+std::vector<T*> rawList(const std::vector<std::unique_ptr<T>>& owned) {
+  std::vector<T*> raw;
+  raw.reserve(owned.size());
+  for (const auto& p : owned) raw.push_back(p.get());
+  return raw;
+}
+
+template <typename T>
+void releaseAll(std::vector<std::unique_ptr<T>>* owned) {
+  for (auto& p : *owned) (void)p.release();
+}
+}  // namespace
+
+bool AllAxisesJointPlanner::adoptTrajInterfaces(std::vector<std::unique_ptr<TrajectoryInterface>> ptrs) {
+  const bool taken = takeTrajInterfaces(rawList(ptrs));
+  if (taken) releaseAll(&ptrs);
+  return taken;
+}
+
+bool AllAxisesJointPlanner::adoptCubicSplines(std::vector<std::unique_ptr<CubicPlanner>> ptrs) {
+  const bool taken = takeCubicSplines(rawList(ptrs));
+  if (taken) releaseAll(&ptrs);
+  return taken;
+}
+
+bool AllAxisesJointPlanner::takeTrajInterfaces(const std::vector<TrajectoryInterface*>& ptrs) {
   if (!listMatches(ptrs.size())) {
     puts("Input traj_interface_ptrs_ size not equal robot_para_.axis_num!!!");
-    return;
+    return false;
   }
   if (std::find(ptrs.begin(), ptrs.end(), nullptr) != ptrs.end()) {
     puts("Input traj_interface_ptrs_ holds an empty planner!!!");
-    return;
+    return false;
   }
   std::vector<TrajectoryInterface*> old;
   old.swap(traj_interface_ptrs_);
   traj_interface_ptrs_ = ptrs;
   releaseUnused(old);
   planned_ = false;
+  return true;
 }
 
-void AllAxisesJointPlanner::setCubicSplines(const std::vector<CubicPlanner*>& ptrs) {
+bool AllAxisesJointPlanner::takeCubicSplines(const std::vector<CubicPlanner*>& ptrs) {
   if (!listMatches(ptrs.size())) {
     puts("Input cubicSpline_ptrs size not equal robot_para_.axis_num!!!");
-    return;
+    return false;
   }
   if (std::find(ptrs.begin(), ptrs.end(), nullptr) != ptrs.end()) {
     puts("Input cubicSpline_ptrs holds an empty planner!!!");
-    return;
+    return false;
   }
   std::vector<TrajectoryInterface*> old(cubicSpline_ptrs.begin(), cubicSpline_ptrs.end());
   cubicSpline_ptrs = ptrs;
   releaseUnused(old);
   planned_ = false;
+  return true;
 }
 
 int AllAxisesJointPlanner::setInput(int32_t idx, const TrapezoidPlannerInput* input) {
@@ -134,7 +171,7 @@ int AllAxisesJointPlanner::plan() {
   } else if (planner_type_ == kPlannerCubic) {
     rc = planCubic();
   }
-  planned_ = rc == 0;
+  planned_ = rc == kPlanOk;
   return rc;
 }
 
@@ -265,19 +302,19 @@ bool AllAxisesJointPlanner::endPositions(std::vector<double>* ends) const {
 int AllAxisesJointPlanner::calJointsPostion(std::vector<double>& positions, double t) {
   int all = 1;
   const bool trapezoid = planner_type_ == kPlannerTrapezoid;
-  if (!trapezoid && planner_type_ != kPlannerCubic) return 1;
+  if (!trapezoid && planner_type_ != kPlannerCubic) return kSampleFinished;
   const size_t listed = trapezoid ? traj_interface_ptrs_.size() : cubicSpline_ptrs.size();
   if (listed == 0) {
     puts("It does not have a trajectory_interface when cal joint pos");
-    return -1;
+    return kSampleError;
   }
   if (!planned_ || !listMatches(listed)) {
     puts("The joint plan did not succeed, the command is not executed.");
-    return -1;
+    return kSampleError;
   }
   if (positions.size() < listed) {
     printf("The positions hold %zu values for %d axes.\n", positions.size(), robot_para_.axis_num);
-    return -1;
+    return kSampleError;
   }
   for (int32_t i = 0; i < robot_para_.axis_num; ++i) {
     int finished = 0;
@@ -286,5 +323,5 @@ int AllAxisesJointPlanner::calJointsPostion(std::vector<double>& positions, doub
     positions[i] = p->position(&finished, t);
     all *= finished;
   }
-  return all == 1 ? 1 : 0;
+  return all == 1 ? kSampleFinished : kSampleMoving;
 }

@@ -81,6 +81,13 @@ int MotorIoCmd::getEnableStatus(bool* all_on) {
   return rc;
 }
 
+int MotorIoCmd::getEnableStatus(bool* all_on, bool* all_off) {
+  bool any = true;
+  const int rc = readEnableStates(all_on, &any);
+  *all_off = rc == 0 && !any;
+  return rc;
+}
+
 bool MotorIoCmd::isEnableDone() {
   bool all = false;
   bool any = false;

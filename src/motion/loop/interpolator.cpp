@@ -50,27 +50,27 @@ Interpolator::Interpolator(RobotPara robot_para, ArmKinematics* kinematics)
   positions_.reserve(axes);
   velocities_.reserve(axes);
 
-  motor_io_cmd_ = new MotorIoCmd();
+  motor_io_cmd_ = std::make_unique<MotorIoCmd>();
   motor_io_cmd_->setRobotPara(robot_para_);
 
   enable_state_ = false;
-  set_io_cmd_ = new SetIoCmd();
+  set_io_cmd_ = std::make_unique<SetIoCmd>();
   kinematics_ = kinematics;
   puts("Creat objective interpolator.");
 }
 
-Interpolator::~Interpolator() {
-  delete motor_io_cmd_;
-  delete set_io_cmd_;
-  // The command in hand is still the queue's front, so this frees it too.
-  std::lock_guard<std::mutex> lock(queue_mutex_);
-  for (AbstractCmdInterface* cmd : cmd_queue_) {
-    delete cmd;
-  }
-  cmd_queue_.clear();
-}
+// The command in hand is still the queue's front, so the queue frees it too.
+Interpolator::~Interpolator() = default;
 
 void Interpolator::insertCmd(AbstractCmdInterface* cmd) {
+  insertCmd(std::unique_ptr<AbstractCmdInterface>(cmd));
+}
+
+std::unique_lock<std::mutex> Interpolator::producerTurn() {
+  return std::unique_lock<std::mutex>(producer_mutex_);
+}
+
+void Interpolator::insertCmd(std::unique_ptr<AbstractCmdInterface> cmd) {
   puts("插入一条指令");
   if (cmd == nullptr) {
     puts("An empty command is not queued.");
@@ -80,18 +80,18 @@ void Interpolator::insertCmd(AbstractCmdInterface* cmd) {
   bool records_end = false;
   if (cmd->cmd_type == kCmdTypeTrajectory) {
     // A move the loop will not run leaves the arm where the one before it does.
-    if (auto* move = dynamic_cast<AllAxisesJointPlanner*>(cmd)) records_end = move->endPositions(&end);
+    if (auto* move = dynamic_cast<AllAxisesJointPlanner*>(cmd.get())) records_end = move->endPositions(&end);
   } else if (cmd->cmd_type == kCmdTypeMotorIo) {
     // Homing makes the present position read as the middle, 0 rad, on every
     // axis; enable and disable leave the arm where it is.
-    auto* io = dynamic_cast<MotorIoCmd*>(cmd);
+    auto* io = dynamic_cast<MotorIoCmd*>(cmd.get());
     if (io != nullptr && io->getKind() == kMotorIoHome) {
       end.assign(static_cast<size_t>(std::max(robot_para_.axis_num, 0)), 0.0);
       records_end = true;
     }
   }
   std::lock_guard<std::mutex> lock(queue_mutex_);
-  cmd_queue_.push_back(cmd);
+  cmd_queue_.push_back(std::move(cmd));
   if (records_end) queued_end_.swap(end);
 }
 
@@ -135,6 +135,10 @@ std::vector<double> Interpolator::extractJoints(const std::vector<double>& flat,
   return joints;
 }
 
+bool Interpolator::isJointInRange(std::size_t i, double v) const {
+  return kinematics_ != nullptr && kinematics_->isJointInRange(i, v);
+}
+
 int Interpolator::getJointPositions(std::vector<double>* positions) const {
   positions->clear();
   std::vector<double> copy;
@@ -164,6 +168,12 @@ int Interpolator::getEnableState(bool* enabled) const {
   return 0;
 }
 
+int Interpolator::getAllTorqueOff(bool* all_off) const {
+  std::lock_guard<std::mutex> lock(enable_mutex_);
+  *all_off = all_torque_off_;
+  return 0;
+}
+
 void Interpolator::setGripSignal(bool value) {
   std::lock_guard<std::mutex> lock(grip_mutex_);
   grip_signal_ = value;
@@ -177,11 +187,9 @@ void Interpolator::getGripSignal(bool* value) const {
 int Interpolator::setAbnormalFlag(bool value) {
   // A recover must also forget the collision, or the loop would stop every
   // later command on the old result.
-  if (!value) {
-    collision_result_ = 0;
-  }
+  if (!value) collision_result_ = 0;
   abnormal_flag = value;
-  return 1;
+  return kAbnormalFlagStored;
 }
 
 void Interpolator::stop() {
@@ -197,10 +205,12 @@ int Interpolator::readMotorStates() {
   dt_ = systemSeconds() - loop_start_time_;
 
   bool all_on = false;
-  motor_io_cmd_->getEnableStatus(&all_on);
+  bool all_off = false;
+  motor_io_cmd_->getEnableStatus(&all_on, &all_off);
   {
     std::lock_guard<std::mutex> lock(enable_mutex_);
     enable_state_ = all_on;
+    all_torque_off_ = all_off;
   }
 
   const int axes = robot_para_.axis_num;
@@ -216,7 +226,7 @@ int Interpolator::readMotorStates() {
     const int rc = axis.motor != nullptr ? axis.motor->getMotorPosition(&value) : -1;
     if (rc != 0) {
       printf("When getMotorPosition has an error,errorcode=<%d>.\n", rc);
-      return -1;
+      return kMotorReadFailed;
     }
     axis_states_[i].pos = value / axis.ratio;
     positions_.push_back(axis_states_[i].pos);
@@ -227,7 +237,7 @@ int Interpolator::readMotorStates() {
     const int rc = axis.motor->getVelocity(&value);
     if (rc != 0) {
       printf("When getVelocity has an error,errorcode=<%d>.\n", rc);
-      return -1;
+      return kMotorReadFailed;
     }
     axis_states_[i].vel = value / axis.ratio;
     velocities_.push_back(axis_states_[i].vel);
@@ -238,12 +248,12 @@ int Interpolator::readMotorStates() {
     const int rc = axis.motor->getTorque(&value);
     if (rc != 0) {
       printf("When getTorque has an error,errorcode=<%d>.\n", rc);
-      return -1;
+      return kMotorReadFailed;
     }
     axis_states_[i].torque = value * axis.ratio;
     torques_.push_back(axis_states_[i].torque);
   }
-  return 0;
+  return kMotorReadOk;
 }
 
 void Interpolator::updatePose() {
@@ -285,9 +295,25 @@ void Interpolator::checkCollision() {
   const int result =
       collision_detector_->detect(torques, positions, velocities, false, true, false, dt_);
   collision_result_ = result;
-  if (result == 1) {
+  if (result == kCollisionFound) {
     abnormal_flag = true;
   }
+}
+
+void Interpolator::testRaiseCollision() {
+  collision_result_ = kCollisionFound;
+  abnormal_flag = true;
+}
+
+Interpolator::TestView Interpolator::testView() const {
+  TestView view;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    view.queued = cmd_queue_.size();
+    view.stop_flag = stop_flag_;
+  }
+  view.plan_states = plan_states_;
+  return view;
 }
 
 void Interpolator::calcPlanState(const std::vector<AxisPlanState>& prev,

@@ -67,7 +67,7 @@ void Interpolator::sleepPass() const {
 }
 
 void Interpolator::runPass() {
-  if (readMotorStates() != 0) {
+  if (readMotorStates() != kMotorReadOk) {
     puts("Do not get useful motor_angle.");
     return;
   }
@@ -81,7 +81,7 @@ void Interpolator::runPass() {
   updatePose();
   publishSystemState(abnormal_flag);
 
-  if (collision_result_ == 1) {
+  if (collision_result_ == kCollisionFound) {
     stop_flag_ = 1;
   }
 
@@ -90,7 +90,7 @@ void Interpolator::runPass() {
     if (cmd_queue_.empty()) {
       return;
     }
-    loop_.cmd = cmd_queue_.front();
+    loop_.cmd = cmd_queue_.front().get();
     puts("interpolator read new command.");
     loop_.t = 0.0;
     loop_.idle = false;
@@ -104,10 +104,7 @@ void Interpolator::runPass() {
     }
     endCommand();
     std::lock_guard<std::mutex> lock(queue_mutex_);
-    while (!cmd_queue_.empty()) {
-      delete cmd_queue_.front();
-      cmd_queue_.pop_front();
-    }
+    cmd_queue_.clear();
     queued_end_.clear();
     return;
   }
@@ -135,9 +132,11 @@ void Interpolator::runPass() {
 }
 
 void Interpolator::endCommand() {
+  std::unique_ptr<AbstractCmdInterface> done;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
-    if (!cmd_queue_.empty() && cmd_queue_.front() == loop_.cmd) {
+    if (!cmd_queue_.empty() && cmd_queue_.front().get() == loop_.cmd) {
+      done = std::move(cmd_queue_.front());
       cmd_queue_.pop_front();
     }
     // A stop that came while this command made its last step has nothing
@@ -148,7 +147,8 @@ void Interpolator::endCommand() {
       queued_end_.clear();
     }
   }
-  delete loop_.cmd;
+  // Deleted outside the lock.
+  done.reset();
   loop_.cmd = nullptr;
   loop_.idle = true;
   loop_.t = 0.0;
@@ -171,7 +171,7 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
     return;
   }
   const int r = planner->calAllJointsPostion(target_positions_, loop_.t);
-  if (r < 0) {
+  if (r == kSampleError) {
     puts("calAllJointsPostion return error!");
     endCommand();
     return;
@@ -221,7 +221,7 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
       return;
     }
   }
-  if (r == 1) {
+  if (r == kSampleFinished) {
     bool at_rest = true;
     for (int i = 0; i < axes; ++i) {
       if (!(std::fabs(axis_states_[i].vel) <= kGoalRestVel)) {
@@ -232,7 +232,7 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
   }
   loop_.t += period_;
 
-  if (r == 1 && loop_.goal) {
+  if (r == kSampleFinished && loop_.goal) {
     puts("plan and curpos arrives goal");
     endCommand();
   }
@@ -297,7 +297,7 @@ void Interpolator::runGripper(SetIoCmd* cmd) {
 
 void Interpolator::stopStep(std::atomic<uint32_t>* stop_flag) {
   const int axes = robot_para_.axis_num;
-  if (!isStopPlanned()) {
+  if (isStopPlanned() == kStopNotPlanned) {
     for (int i = 0; i < axes; ++i) {
       AxisPlanState& state = plan_states_[i];
       // Without a sample of the command in hand the planned state is stale
@@ -334,7 +334,7 @@ void Interpolator::stopStep(std::atomic<uint32_t>* stop_flag) {
       const AxisPara& axis = robot_para_.axis_paras[i];
       axis.motor->setMotorPosition(plan_states_[i].pos * axis.ratio);
     }
-    if (last && isStopped()) {
+    if (last && isStopped() == kStopAtRest) {
       for (double& decel : stop_decel_) {
         decel = kNoStopPlanned;
       }
@@ -389,7 +389,8 @@ void Interpolator::planStopBounds() {
   stop_bound_.assign(axes, kInf);
   auto* planner = loop_.sample_count > 0 ? dynamic_cast<AllAxisesJointPlanner*>(loop_.cmd) : nullptr;
   // Sampled past its end, a plan gives its goal.
-  const bool has_goal = planner != nullptr && planner->calAllJointsPostion(stop_bound_, kInf) >= 0;
+  const bool has_goal =
+      planner != nullptr && planner->calAllJointsPostion(stop_bound_, kInf) != kSampleError;
   for (int i = 0; i < axes; ++i) {
     const double pos = plan_states_[i].pos;
     const double dir = stopDirection(stop_decel_[i]);
@@ -414,17 +415,17 @@ void Interpolator::planStopBounds() {
 int Interpolator::isStopPlanned() const {
   for (double decel : stop_decel_) {
     if (!(std::fabs(decel) < kNoStopPlanned)) {
-      return 0;
+      return kStopNotPlanned;
     }
   }
-  return 1;
+  return kStopPlanned;
 }
 
 int Interpolator::isStopped() const {
   for (const AxisPlanState& state : plan_states_) {
     if (!(std::fabs(state.vel) <= kStopRestVel)) {
-      return 0;
+      return kStopStillMoving;
     }
   }
-  return 1;
+  return kStopAtRest;
 }

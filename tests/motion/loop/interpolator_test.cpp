@@ -1,0 +1,275 @@
+// The 5 ms execution loop: each kind of command, the controlled stop, the flags.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "arm_model.h"
+#include "motion/commands/all_axises_joint_planner.h"
+#include "motion/commands/motor_io_cmd.h"
+#include "motion/commands/set_io_cmd.h"
+#include "motion/loop/interpolator.h"
+#include "ros_init.h"
+#include "std_msgs/msg/bool.hpp"
+#include "stdout_capture.h"
+#include "test_motor.h"
+
+namespace {
+
+using arm_test::countOf;
+using Capture = arm_test::StdoutCapture;
+
+// One axis that follows f(t) until end, for samples no real planner gives.
+struct Scripted : TrajectoryInterface {
+  Scripted(std::function<double(double)> f, double end) : f(std::move(f)), end(end) {}
+  int plan() override { return 0; }
+  double position(int* finished, double t) const override { return *finished = t >= end, f(t); }
+  void* setInput(const void*) override { return nullptr; }
+  void* input() override { return nullptr; }
+  int rePlan(const TrapezoidTiming&) override { return 0; }
+  double motionTime() const override { return end; }
+  const TrapezoidTiming* timing() const override { return nullptr; }
+  std::function<double(double)> f;  // position at t
+  const double end;
+};
+
+// An Interpolator over test motors, driven one pass at a time.
+class InterpolatorTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { arm_test::initRosOnce(); }
+  void makeArm(int axes = 6, bool on = true, double max_vel = 1.0, double max_acc = 2.0, double ratio = 1.0) {
+    ip_.reset(), motors_.clear();
+    para_ = RobotPara{axes, std::vector<AxisReserved>(axes), {}};
+    for (int i = 0; i < axes; ++i) {
+      motors_.push_back(std::make_unique<TestMotor>(0.0, on));
+      para_.axis_paras.push_back({max_vel, max_acc, ratio, motors_.back().get()});
+    }
+    ip_ = std::make_unique<Interpolator>(para_, &kin_);
+  }
+  void passes(int n) { while (n-- > 0) ip_->runPass(); }
+  bool runUntilIdle(int n) {
+    while (n-- > 0 && (ip_->runPass(), ip_->testView().queued > 0)) {}
+    return ip_->testView().queued == 0;
+  }
+  // Like the producers: synchronised trapezoids from the measured positions.
+  AllAxisesJointPlanner* move(const std::vector<double>& to) {
+    const std::vector<AxisState> at = ip_->getAxisStates();
+    return build([&](int i) -> TrajectoryInterface* {
+      const AxisPara& a = para_.axis_paras[i];
+      const TrapezoidPlannerInput in{0.0, at[i].pos, to[i], 0.0, 0.0, a.max_vel, a.max_acc, -a.max_acc};
+      auto* p = new TrapezoidPlanner(1);
+      return p->setInput(&in), p;
+    });
+  }
+  AllAxisesJointPlanner* scripted(std::function<double(int, double)> f, double end) {
+    return build([&](int i) { return new Scripted([f, i](double t) { return f(i, t); }, end); });
+  }
+  AllAxisesJointPlanner* build(const std::function<TrajectoryInterface*(int)>& make) {
+    auto* cmd = new AllAxisesJointPlanner();
+    cmd->setRobotPara(para_);
+    std::vector<TrajectoryInterface*> planners;
+    for (int i = 0; i < para_.axis_num; ++i) planners.push_back(make(i));
+    cmd->setTrajInterfaces(planners);
+    return cmd->plan(), cmd;
+  }
+  MotorIoCmd* enableCmd(bool on, int32_t type = kCmdTypeMotorIo) {
+    auto* cmd = new MotorIoCmd();
+    cmd->setRobotPara(para_);
+    cmd->setEnable(on);
+    return cmd->cmd_type = type, cmd;
+  }
+
+  RobotPara para_;
+  std::vector<std::unique_ptr<TestMotor>> motors_;
+  ArmKinematics kin_ = arm_test::makeArmKinematics();
+  std::unique_ptr<Interpolator> ip_;
+};
+
+// A sample over the limit (a jump, NaN) or a refused goal ends the move; a
+// rejected sample leaves no trace, and a sample at the limit is not rejected.
+TEST_F(InterpolatorTest, BadSamplesAndFailedSetsEndTheMove) {
+  makeArm(6);
+  ip_->insertCmd(scripted([](int i, double) { return i == 2 ? 0.5 : 0.0; }, 1.0));
+  ip_->insertCmd(scripted([](int, double t) { return std::min(t + 0.005, 0.25); }, 0.25));
+  ip_->insertCmd(scripted([](int, double t) { return t >= 0.02 ? std::nan("") : 0.25; }, 1.0));
+  Capture cap;
+  ip_->runPass();
+  for (auto& m : motors_) EXPECT_EQ(m->calls(TestMotor::kSetPosition), 0);
+  for (const AxisPlanState& s : ip_->testView().plan_states) EXPECT_EQ(s.pos + s.vel, 0.0);
+  EXPECT_EQ(ip_->getNextMoveStart(), std::vector<double>(6, 0.25));
+  ASSERT_TRUE(runUntilIdle(200));
+  EXPECT_EQ(motors_[0]->goals().size(), 56u);  // up to the goal, at rest, then NaN killed
+  ip_->insertCmd(move(std::vector<double>(6, 0.5)));
+  passes(10);
+  motors_[2]->setResult(TestMotor::kSetPosition, kMotorGoalNotStored);
+  const size_t sent = motors_[3]->goals().size();
+  ip_->runPass();
+  EXPECT_EQ(motors_[3]->goals().size(), sent);
+  const std::string out = cap.text();
+  EXPECT_EQ(countOf(out, "The <3> axis planned velocity exceed the limit !\nThe <3> axis planned "
+                         "velocity is 100.000000 !\nThe current command has been killed!\n"), 1);
+  EXPECT_EQ(countOf(out, "When the 3 axis setMotorPosition has an error,errorcode=<5002>\n"), 1);
+  EXPECT_EQ(ip_->testView().queued, 0u);
+}
+
+// Enable is sent on six passes; one never confirmed times out at 101.
+TEST_F(InterpolatorTest, EnableIsSentOnSixPassesAndTimesOutUnconfirmed) {
+  for (const bool confirms : {true, false}) {
+    makeArm(6, false);
+    motors_[3]->setIgnoreEnable(!confirms);
+    ip_->insertCmd(enableCmd(true));
+    Capture cap;
+    ASSERT_TRUE(runUntilIdle(200));
+    const std::string out = cap.text();
+    const int last = confirms ? 6 : 100;
+    for (int i = 0; i <= last + 1; ++i)
+      ASSERT_EQ(countOf(out, "wait_peroid_num=" + std::to_string(i) + ";\n"), i <= last) << i;
+    EXPECT_EQ(countOf(out, " enable or disable cmd time out error!!!,wait_peroid_num=101\n"), !confirms);
+    for (auto& m : motors_) EXPECT_EQ(m->calls(TestMotor::kSetEnable), 6);
+  }
+}
+
+struct FakeGripper : CtrlGripperInterface {
+  int init() override { return 0; }
+  int setEnableStatus(bool) override { return 0; }
+  int setGripper(int command) override { return commands.push_back(command), 0; }
+  int getEnableStatus(bool* at_target) override { return *at_target = ++reads >= 3, 0; }
+  int getGripperStopped(bool* stopped) override { return *stopped = true, 0; }
+  std::vector<int> commands;
+  int reads = 0;
+};
+
+// The queued gripper command is driven until at target; what cannot run is
+// dropped with a line instead of staying in hand forever.
+TEST_F(InterpolatorTest, GripperCommandsAreDrivenAndOddCommandsDropped) {
+  makeArm(2);
+  FakeGripper gripper;
+  for (CtrlGripperInterface* g : {&gripper, static_cast<FakeGripper*>(nullptr)}) {
+    auto cmd = std::make_unique<SetIoCmd>();
+    cmd->gripper_ = g, cmd->io_value_ = 42;
+    ip_->insertCmd(std::move(cmd));
+  }
+  ip_->insertCmd(enableCmd(true, 7));
+  Capture cap;
+  ASSERT_TRUE(runUntilIdle(20));
+  const std::string out = cap.text();
+  EXPECT_EQ(gripper.commands, std::vector<int>{42});
+  EXPECT_EQ(countOf(out, "Gripper Task Continue.\nGripper Task Continue.\nGripper Task Finish."), 1);
+  EXPECT_EQ(countOf(out, "has no gripper") + countOf(out, "The command of type <7> is unknown"), 2);
+}
+
+// From any pass of a full-speed move the stop ends within [start, goal], never
+// turning back nor braking over max_acc, its last step exactly 0, and drops
+// the queue; a path without an end stops inside the joint limit; an unusable
+// max_acc or velocity still gives a finite stop.
+TEST_F(InterpolatorTest, StopAtAnyPassEndsWithinGoalAndLimits) {
+  const double acc = 9.0, max_change = acc * 0.005 * 0.005 * (1 + 1e-9);
+  const std::vector<double> to = {M_PI, -3.0, 1.0, -0.5, 2.0, -M_PI};
+  for (int at = 1;; ++at) {
+    SCOPED_TRACE(at);
+    Capture cap;
+    makeArm(6, true, 5.201081170943102, acc);
+    ip_->insertCmd(move(to));
+    ip_->insertCmd(enableCmd(false));
+    passes(at);
+    if (ip_->testView().queued < 2) break;
+    ip_->stop();
+    ASSERT_TRUE(runUntilIdle(1000));
+    ASSERT_EQ(countOf(cap.text(), "It take "), 1);
+    for (size_t i = 0; i < to.size(); ++i) {
+      const std::vector<double> g = motors_[i]->goals();
+      ASSERT_EQ(motors_[i]->calls(TestMotor::kSetEnable), 0);
+      ASSERT_EQ(g.back(), g[g.size() - 2]);
+      for (size_t k = 2; k < g.size(); ++k) {
+        ASSERT_LE(std::fabs(g[k] - to[i] / 2), std::fabs(to[i]) / 2 + 1e-9) << i;
+        ASSERT_GE((g[k] - g[k - 1]) * to[i], 0.0) << i;
+        ASSERT_LE(std::fabs(g[k] - 2 * g[k - 1] + g[k - 2]), max_change) << i;
+      }
+    }
+  }
+  Capture cap;
+  makeArm(2, true, INFINITY, 0.0);
+  motors_[0]->setPosition(3.0);
+  ip_->insertCmd(scripted([](int i, double t) { return i == 0 ? 3.0 + 0.8 * t : t > 0.01 ? 1e308 : 0; }, 1e9));
+  passes(26);
+  ip_->stop();
+  ASSERT_TRUE(runUntilIdle(200));
+  EXPECT_LE(motors_[0]->position(), kin_.joint_max_[0]);
+  EXPECT_EQ(countOf(cap.text(), "The <2> axis max_acc 0.000000 is not usable for the stop.\n"), 1);
+  for (const AxisPlanState& s : ip_->testView().plan_states) EXPECT_EQ(s.vel, 0.0);
+}
+
+// A stop with nothing to stop (during a command's last step, or while idle)
+// spares the next command; a collision stops every move until recover.
+TEST_F(InterpolatorTest, StopsAndCollisionsCancelOnlyWhatTheyShould) {
+  makeArm(6, true, 1.0, 2.0, 2.0);
+  Capture cap;
+  ip_->insertCmd(scripted([this](int, double) { return ip_->stop(), 0.0; }, 0.0));
+  passes(1);
+  ip_->stop();
+  ip_->insertCmd(enableCmd(false));
+  ASSERT_TRUE(runUntilIdle(20));
+  for (auto& m : motors_) EXPECT_FALSE(m->enabled());
+  for (auto& m : motors_) m->setEnabled(true);
+  ip_->testRaiseCollision();
+  ip_->insertCmd(move(std::vector<double>(6, 0.2)));
+  ASSERT_TRUE(runUntilIdle(5));
+  EXPECT_EQ(motors_[0]->position(), 0.0);
+  ip_->setAbnormalFlag(false);
+  ip_->insertCmd(move(std::vector<double>(6, 0.2)));
+  ASSERT_TRUE(runUntilIdle(1000));
+  EXPECT_EQ(countOf(cap.text(), "plan and curpos arrives goal"), 2);
+  EXPECT_NEAR(motors_[5]->position(), 0.4, 1e-12);  // joint value x ratio
+}
+
+TEST_F(InterpolatorTest, FailedReadsPauseMoveAndStopWithoutLosingAStep) {
+  auto run = [this](bool fail) {
+    makeArm(2, true, 1.0, 2.0);
+    ip_->insertCmd(move({2.0, 1.0}));
+    for (const TestMotor::Op op : {TestMotor::kGetVelocity, TestMotor::kGetPosition}) {
+      op == TestMotor::kGetVelocity ? passes(30) : (passes(270), ip_->stop(), passes(10));
+      const size_t sent = motors_[0]->goals().size();
+      motors_[1]->setResult(op, fail ? -1 : 0);
+      passes(fail ? 3 : 0);
+      motors_[1]->setResult(op, 0);
+      EXPECT_EQ(motors_[0]->goals().size(), sent);
+    }
+    EXPECT_TRUE(runUntilIdle(500));
+    return motors_[0]->goals();
+  };
+  EXPECT_EQ(run(true), run(false));
+}
+
+// The loop on its own thread publishes its idle and fault flags.
+TEST_F(InterpolatorTest, StateFlagsReachASubscriberWhileTheLoopRuns) {
+  makeArm(6);
+  std::mutex mutex;
+  std::string seen[2];  // each flag's changes: "101" for idle, busy, idle
+  auto node = std::make_shared<rclcpp::Node>("loop_flags_listener");
+  auto watch = [&](int f) {
+    return node->create_subscription<std_msgs::msg::Bool>(
+        f ? "system_state" : "motor_state", rclcpp::QoS(10), [&, f](const std_msgs::msg::Bool& m) {
+          std::lock_guard<std::mutex> lock(mutex);
+          if (seen[f].empty() || seen[f].back() != '0' + m.data) seen[f] += '0' + m.data;
+        });
+  };
+  const auto subs = {watch(0), watch(1)};
+  auto saw = [&](int f, const char* text) {
+    for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+      if (std::lock_guard<std::mutex> lock(mutex); seen[f] == text) return true;
+    return false;
+  };
+  std::thread spinner([node] { rclcpp::spin(node); }), loop([this] { ip_->run(); });
+  EXPECT_TRUE(saw(0, "1"));
+  ip_->insertCmd(move({1.5, 0.0, 0.0, 0.0, 0.0, 0.0}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ip_->stop();
+  EXPECT_TRUE(saw(0, "101"));
+  EXPECT_TRUE(motors_[0]->position() > 0.0 && motors_[0]->position() < 1.5);
+  ip_->setAbnormalFlag(true);
+  EXPECT_TRUE(saw(1, "01"));
+  ip_->requestQuit(), loop.join();
+  rclcpp::shutdown(), spinner.join();
+}
+
+}  // namespace
