@@ -191,5 +191,30 @@ TEST_F(StreamServer, StalledReaderNeverGetsAFrameAfterACutOne) {
   EXPECT_TRUE(readState(next));
 }
 
+// The socket layer under both servers: a peer gone is not connected, and
+// sending to it fails instead of raising SIGPIPE.
+TEST(TcpSocketTest, VanishedPeerIsNotConnectedAndSendsToItFailWithoutSigpipe) {
+  const int port = arm_test::freeTcpPort();
+  TcpSocket listener;
+  LoopbackClient client;
+  int fd = -1;
+  ASSERT_TRUE(listener.CreateSocket(fd) && listener.SetSockOpt(fd, true));
+  sockaddr_in addr{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) | listen(fd, 1), 0);
+  ASSERT_TRUE(client.connectTo(port));
+  const int peer = accept(fd, nullptr, nullptr);
+  EXPECT_TRUE(listener.IsConnected(peer));
+  client.close();
+  for (int i = 0; i < 200 && listener.IsConnected(peer); ++i) std::this_thread::sleep_for(Ms(5));
+  EXPECT_FALSE(listener.IsConnected(peer) || listener.IsConnected(-1) || listener.IsConnected(STDERR_FILENO));
+  signal(SIGPIPE, SIG_DFL);
+  const std::string chunk(4096, 'x');
+  bool failed = false;
+  for (int i = 0; i < 1000 && !failed; ++i, std::this_thread::sleep_for(Ms(1)))
+    failed = !listener.Send(peer, chunk.data(), static_cast<int>(chunk.size()));
+  EXPECT_TRUE(failed);
+  close(peer), close(fd);
+}
+
 }  // namespace
 }  // namespace server_test

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <thread>
 
 #include "arm_model.h"
@@ -9,6 +10,7 @@
 #include "motion/commands/motor_io_cmd.h"
 #include "motion/commands/set_io_cmd.h"
 #include "motion/loop/interpolator.h"
+#include "motion/producers/joint_move_producer.h"
 #include "ros_init.h"
 #include "std_msgs/msg/bool.hpp"
 #include "stdout_capture.h"
@@ -110,6 +112,76 @@ TEST_F(InterpolatorTest, BadSamplesAndFailedSetsEndTheMove) {
                          "velocity is 100.000000 !\nThe current command has been killed!\n"), 1);
   EXPECT_EQ(countOf(out, "When the 3 axis setMotorPosition has an error,errorcode=<5002>\n"), 1);
   EXPECT_EQ(ip_->testView().queued, 0u);
+}
+
+// Moves sent back to back (a spline among them, which starts at its own first
+// point) each start where the one before ends: all arrive, none is killed,
+// no goal steps further than max_vel allows in a pass.
+TEST_F(InterpolatorTest, MovesQueuedBackToBackAllArrive) {
+  makeArm(6);
+  Capture cap;
+  using joint_move::JointMoveSource;
+  joint_move::SplineMoveRequest spline{2, 4, 7, {}};
+  for (int p = 0; p < 4; ++p) {
+    spline.data.insert(spline.data.end(), 6, 0.3 + 0.1 * p);
+    spline.data.push_back(0.6 * p);
+  }
+  ASSERT_TRUE(isQueued(submitJointMove(ip_.get(), 6, JointMoveSource::kJointPos, std::vector<double>(6, 0.3), 1)));
+  ASSERT_TRUE(isQueued(submitSplineMove(ip_.get(), 6, spline)));
+  ASSERT_TRUE(isQueued(submitJointMove(ip_.get(), 6, JointMoveSource::kJointPos, std::vector<double>(6, 0.2), 1)));
+  ASSERT_TRUE(runUntilIdle(3000));
+  const std::string out = cap.text();
+  EXPECT_EQ(countOf(out, "plan and curpos arrives goal"), 3);
+  EXPECT_EQ(countOf(out, "killed"), 0);
+  const std::vector<double> g = motors_[0]->goals();
+  for (size_t k = 1; k < g.size(); ++k) ASSERT_LE(std::fabs(g[k] - g[k - 1]), 0.005 + 1e-9) << k;
+  EXPECT_NEAR(g.back(), 0.2, 1e-9);
+}
+
+// Poses of random joints of a five-joint arm the closed form fits: every
+// solution reaches the pose with joints in (-pi, pi], and from joints near the
+// true ones the choice reaches it too. What the closed form ignores (a5 moves
+// the tool, a roll offset turns it) leaves nothing that misses.
+TEST_F(InterpolatorTest, InverseSolutionsAndTheChoiceReachThePose) {
+  makeArm(6);
+  const std::vector<float> twists = {1.5707964f, 0, 0, -1.5707964f, 0}, d = {100, 0, 0, 0, 30};
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> joint(-3.1f, 3.1f);
+  Capture quiet;
+  for (const auto& [a5, roll] : {std::pair<float, float>{0, 0}, {10, 0}, {0, 0.5f}}) {
+    ArmKinematics kin({0, 0, 0, 0, roll}, twists, {20, 300, 250, 50, a5}, d);
+    Interpolator ip(para_, &kin);
+    auto reaches = [&kin](const JointVec5f& q, const Pose6D& target) {
+      Pose6D at;
+      float R[9];
+      kin.forwardSE3(q, at);
+      rpyToRot(target.roll, target.pitch, target.yaw, R);
+      bool near = std::fabs(at.x - target.x) <= 0.01f && std::fabs(at.y - target.y) <= 0.01f &&
+                  std::fabs(at.z - target.z) <= 0.01f;
+      for (int k = 0; k < 9; ++k) near = near && std::fabs(at.rotation[k] - R[k]) <= 1e-4f;
+      return near;
+    };
+    int unanswered = 0;
+    for (int n = 0; n < 1000; ++n) {
+      JointVec5f truth, q;
+      std::vector<double> current(5);
+      for (int j = 0; j < 5; ++j) current[j] = (truth[j] = joint(rng)) + 0.05 * (j % 2 ? 1 : -1);
+      Pose6D target;
+      IkSolutions sols;
+      kin.forwardSE3(truth, target);
+      kin.inverse(target, sols);
+      for (int s = 0; s < sols.num_sols; ++s) {
+        ASSERT_TRUE(reaches(sols.q_sols[s], target)) << n;
+        for (int j = 0; j < 5; ++j) ASSERT_LE(std::fabs(sols.q_sols[s][j]), 3.1415927f) << n;
+      }
+      const auto chosen = ip.chooseIkSolution({target.x, target.y, target.z, target.roll, target.pitch, target.yaw},
+                                              current);
+      if (chosen == current && ++unanswered) continue;
+      for (int j = 0; j < 5; ++j) q[j] = static_cast<float>(chosen[j]);
+      EXPECT_TRUE(reaches(q, target)) << n;
+    }
+    EXPECT_LE(unanswered, a5 + roll == 0 ? 5 : 1000);  // the arm that fits: singular poses only
+  }
 }
 
 // Enable is sent on six passes; one never confirmed times out at 101.
