@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -12,53 +11,55 @@
 // to drive from one thread and inspect from another.
 class TestMotor : public CtrlMotorInterface {
  public:
-  enum Op {
-    kInit,
-    kSetPosition,
-    kGetPosition,
-    kSetEnable,
-    kGetEnable,
-    kHome,
-    kGetTorque,
-    kGetVelocity,
-    kOpCount
-  };
+  enum Op { kInit, kSetPosition, kGetPosition, kSetEnable, kGetEnable, kHome, kGetTorque, kGetVelocity, kOpCount };
 
-  explicit TestMotor(double position = 0.0, bool enabled = false);
+ private:
+  template <class F>
+  auto locked(F f) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return f();
+  }
+  template <class F>
+  int run(Op op, F apply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++calls_[op];
+    if (results_[op] == 0) apply();
+    return results_[op];
+  }
 
-  int init() override;
-  int setMotorPosition(double position) override;
-  int getMotorPosition(double* position) override;
-  int setEnableStatus(bool enable) override;
-  int getEnableStatus(bool* enabled) override;
-  int seHome(uint32_t timeout_s) override;
-  int getTorque(double* torque) override;
-  int getVelocity(double* velocity) override;
+ public:
+
+  explicit TestMotor(double position = 0.0, bool enabled = false) : position_(position), enabled_(enabled) {}
+
+  int init() override { return run(kInit, [] {}); }
+  int setMotorPosition(double p) override {
+    return run(kSetPosition, [&] { goals_.push_back(p), velocity_ = (p - position_) / 0.005, position_ = p; });
+  }
+  int getMotorPosition(double* p) override { return run(kGetPosition, [&] { *p = position_; }); }
+  int setEnableStatus(bool on) override { return run(kSetEnable, [&] { enabled_ = ignore_enable_ ? enabled_ : on; }); }
+  int getEnableStatus(bool* on) override { return run(kGetEnable, [&] { *on = enabled_; }); }
+  int seHome(uint32_t) override { return run(kHome, [&] { position_ = velocity_ = 0.0; }); }
+  int getTorque(double* t) override { return run(kGetTorque, [&] { *t = 0.0; }); }
+  int getVelocity(double* v) override { return run(kGetVelocity, [&] { *v = velocity_; }); }
 
   // Result of an operation from now on (0 restores success). A failing
   // operation changes nothing and leaves its output untouched.
-  void setResult(Op op, int rc);
+  void setResult(Op op, int rc) { locked([&] { results_[op] = rc; }); }
   // Enable commands succeed but the state does not change.
-  void setIgnoreEnable(bool ignore);
-  void setPosition(double position);
-  void setEnabled(bool enabled);
-
-  int calls(Op op) const;
-  double position() const;
-  bool enabled() const;
+  void setIgnoreEnable(bool ignore) { locked([&] { ignore_enable_ = ignore; }); }
+  void setPosition(double p) { locked([&] { position_ = p; }); }
+  void setEnabled(bool on) { locked([&] { enabled_ = on; }); }
+  int calls(Op op) const { return locked([&] { return calls_[op]; }); }
+  double position() const { return locked([&] { return position_; }); }
+  bool enabled() const { return locked([&] { return enabled_; }); }
   // Every goal accepted by setMotorPosition, in order.
-  std::vector<double> goals() const;
+  std::vector<double> goals() const { return locked([&] { return goals_; }); }
 
  private:
-  // Counts the call and returns the preset result.
-  int enter(Op op);
-
   mutable std::mutex mutex_;
   int results_[kOpCount] = {};
   int calls_[kOpCount] = {};
-  double position_ = 0.0;
-  double velocity_ = 0.0;
-  bool enabled_ = false;
-  bool ignore_enable_ = false;
+  double position_ = 0.0, velocity_ = 0.0;
+  bool enabled_ = false, ignore_enable_ = false;
   std::vector<double> goals_;
 };
