@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "cloud/robot_ping.pb.h"
-#include "free_port.h"
 #include "loopback_client.h"
 #include "motion/producers/joint_move_producer.h"
 #include "ros_init.h"
@@ -35,7 +34,7 @@ class ServerFixture : public ::testing::Test {
   Interpolator* ip() { return arm_->interpolator.get(); }
 
   std::unique_ptr<arm_test::TestArm> arm_;
-  const int port_ = arm_test::freeTcpPort();
+  const int port_ = freeTcpPort();
   std::unique_ptr<Server> server_;
 };
 
@@ -194,7 +193,7 @@ TEST_F(StreamServer, StalledReaderNeverGetsAFrameAfterACutOne) {
 // The socket layer under both servers: a peer gone is not connected, and
 // sending to it fails instead of raising SIGPIPE.
 TEST(TcpSocketTest, VanishedPeerIsNotConnectedAndSendsToItFailWithoutSigpipe) {
-  const int port = arm_test::freeTcpPort();
+  const int port = freeTcpPort();
   TcpSocket listener;
   LoopbackClient client;
   int fd = -1;

@@ -29,10 +29,7 @@ class LoopbackClient {
       close();
       fd_ = socket(AF_INET, SOCK_STREAM, 0);
       if (rcvbuf > 0) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof(rcvbuf));
-      sockaddr_in addr{};
-      addr.sin_family = AF_INET;
-      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      addr.sin_port = htons(static_cast<uint16_t>(port));
+      sockaddr_in addr{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
       if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) return true;
       if (std::chrono::steady_clock::now() >= deadline) return false;
       std::this_thread::sleep_for(Ms(10));
@@ -87,6 +84,17 @@ class LoopbackClient {
  private:
   int fd_ = -1;
 };
+
+// A loopback port nobody listens on at the moment of asking.
+inline int freeTcpPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t len = sizeof(addr);
+  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+                  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+  ::close(fd);
+  return ok ? ntohs(addr.sin_port) : -1;
+}
 
 inline std::string headerOf(uint32_t len) {
   const char h[4] = {static_cast<char>(len >> 24), static_cast<char>(len >> 16),
