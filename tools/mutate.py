@@ -4,7 +4,10 @@ rebuilds, runs the tests that should notice, and counts who caught what.
 
 Each mutant in the list (default tools/mutants.txt) is one line:
 
-    file | original text | replacement | ctest -R regex   [# note]
+    file | original text | replacement | tests   [# note]
+
+`tests` is "unit" (every test but the end-to-end ones), "all", or a
+ctest -R regex.
 
 `file` is a path or a unique path suffix (so the list survives moves);
 `original text` must occur exactly once in it. A mutant is killed when the
@@ -105,7 +108,8 @@ def main():
             if code != 0:
                 verdict = "stillborn"
             else:
-                code, out = run(["ctest", "--test-dir", args.build, "-R", m["tests"], f"-j{args.jobs}",
+                select = {"unit": ["-E", r"^e2e\."], "all": []}.get(m["tests"], ["-R", m["tests"]])
+                code, out = run(["ctest", "--test-dir", args.build, *select, f"-j{args.jobs}",
                                  "--timeout", "300", "--no-tests=error"], timeout=args.timeout)
                 verdict = "survived" if code == 0 else "killed"
         finally:
