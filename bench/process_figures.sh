@@ -14,10 +14,10 @@
 #                                 [-n LATENCY_MOVES] [-o OUT_DIR] [--no-latency]
 #                                 [-p MOVE_PERIOD_MS] [-a AMPLITUDE_RAD] [-s SCALE] [--churn]
 #                                 [--malloc-stats] [--own-netns]
-#   MOVE_MINUTES >= 1. BUILD_DIR must be configured with -DSERVO_BUS_DEVICE=<a path you may create>,
-#   e.g. cmake -S . -B build-figures -DSERVO_BUS_DEVICE=$PWD/build-figures/servoBus
-#   and built with: arm_controller servo_bus_sim figures_mover figures_stream_client
-#   figures_latency_bench (and figures_malloc_stats). Defaults: build-figures, 30 s,
+#   MOVE_MINUTES >= 1. BUILD_DIR is the build of scripts/test.sh (build/, whose servo
+#   port is build/servoBus and which builds the benchmarks), or any build configured
+#   with -DSERVO_BUS_DEVICE=<a path you may create> -DARM_BUILD_BENCH=ON.
+#   Defaults: build, 30 s,
 #   10 min, 50 moves, 2500 ms, 0.2 rad, scale 0.5, a fresh
 #   directory under /tmp. Everything stays on loopback: the servers listen on
 #   127.0.0.1 and DDS runs loopback-only in a ROS_DOMAIN_ID of its own.
@@ -27,7 +27,7 @@
 set -u
 
 here="$(cd "$(dirname "$0")" && pwd)"
-build="$here/../build-figures"
+build="$here/../build"
 window=30
 move_minutes=10
 latency_moves=50
@@ -114,7 +114,9 @@ done
 export ROS_DOMAIN_ID="$domain"
 unset CYCLONEDDS_URI ROS_LOCALHOST_ONLY
 
-ports_busy() { [ -n "$(ss -Htln '( sport = :8006 or sport = :8007 )' 2>/dev/null)" ]; }
+# A port is busy when something accepts a connection on it (bash's own /dev/tcp).
+port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+ports_busy() { port_busy 8006 || port_busy 8007; }
 wait_ports() {
   local i
   for ((i = 0; i < 60; i++)); do
