@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "child_process.h"
+#include "cloud/robot_ping.pb.h"
 #include "loopback_client.h"
 #include "servo_sim/servo_bus_sim.h"
 
 namespace e2e {
 
 using Ms = std::chrono::milliseconds;
+using server_test::LoopbackClient;
 
 constexpr int kCallPort = 8007;
 constexpr int kStreamPort = 8006;
@@ -33,26 +35,29 @@ bool waitUntil(Done done, Ms timeout) {
   return true;
 }
 
-// What the operator's DDS participant last saw of "robot_cmd_processor".
+// What the operator's DDS participant (in this process) last saw of the arm.
 struct TopicState {
   long joint_count = 0;
-  std::vector<double> joints;
-  std::vector<double> pose;
+  std::vector<double> joints, pose;
   bool enabled = false;
 };
 TopicState topics();
 
-// The operator's command topics, published from this test process.
 void publishFlag(const std::string& topic, bool value);
 void publishText(const std::string& topic, const std::string& text);
-void publishMovj(const std::vector<double>& joints_then_scale);
-// Each point holds the six joints followed by the point's time.
-void publishMovjS(const std::vector<std::vector<double>>& points);
+// A Float64MultiArray with one layout dimension of each given size.
+void publishArray(const std::string& topic, std::vector<double> data, std::vector<uint32_t> dims = {});
 
 // Goal steps the servo of `axis` is sent for joint value `rad`.
 int goalSteps(int axis, double rad);
 
-// The real controller process on the simulated servo bus.
+// A framed call-server request, and the next reply (empty when none came in time).
+bool ask(LoopbackClient& call, robot_ping::MainArmClientRequestType type, bool power = false,
+         const std::vector<double>& angles = {});
+robot_ping::MainArmRespMsg reply(LoopbackClient& call, Ms timeout = Ms(5000));
+
+// The real controller process on the simulated servo bus; its output is
+// shown when a case fails.
 class ControllerTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -63,15 +68,12 @@ class ControllerTest : public ::testing::Test {
   // Bus, controller, and its first joint states over DDS.
   void start();
 
-  std::string output() const { return controller_ ? controller_->output() : std::string(); }
+  std::string output() const { return controller_->output(); }
   bool waitForOutput(const std::string& text, Ms timeout = Ms(20000)) const {
-    return controller_ && controller_->waitForOutput(text, timeout);
+    return controller_->waitForOutput(text, timeout);
   }
   size_t countInOutput(const std::string& text) const;
 
-  // The joint topic shows every servo settled on `target`.
-  bool waitJointsSettled(const std::vector<double>& target, Ms timeout);
-  // True when check(axis, servo) holds for every servo.
   template <class Check>
   bool allServos(Check check) const {
     for (int i = 0; i < kAxes; ++i) {
@@ -83,25 +85,14 @@ class ControllerTest : public ::testing::Test {
     return waitUntil([&] { return allServos([on](int, const auto& s) { return s.torque_on == on; }); },
                      timeout);
   }
-  bool servosAtGoals(const std::vector<double>& t) const {
-    return allServos(
-        [&t](int i, const auto& s) { return s.goal == goalSteps(i, t[i]) && s.position == s.goal; });
-  }
-  bool waitGoalsStill(Ms still, Ms timeout);
-  // Goal positions of servo `id` written on the bus since frame `first`.
-  std::vector<int> goalsSent(uint8_t id, size_t first) const;
+  // Every servo stands on its goal for `target`, and the joint topic shows
+  // what the controller reads there.
+  bool waitArrived(const std::vector<double>& target, Ms timeout = Ms(5000)) const;
+  bool waitGoalsStill(Ms still, Ms timeout) const;
   void enableOverDds();
 
   std::unique_ptr<servo_sim::ServoBusSim> bus_;
   std::unique_ptr<arm_test::ChildProcess> controller_;
-
- private:
-  void stopController();
-  int port_lock_fd_ = -1;
 };
-
-// One framed request on the call server; false when no reply frame came.
-bool callServer(server_test::LoopbackClient& client, const std::string& request, std::string* reply,
-                Ms timeout = Ms(5000));
 
 }  // namespace e2e
