@@ -1,7 +1,6 @@
-// An operator as a stock ROS 2 humble system would run it: Fast DDS, humble's
-// default middleware, with CDR types written by hand under ROS 2's type and
-// topic names and no code of ours. It prints the joint names it reads, asks
-// for serve on and one movj, and exits 0 once the joint states show the target.
+// An operator as a stock ROS 2 humble system runs it: Fast DDS, with CDR types
+// written by hand under ROS 2's names and no code of ours. It exits 0 once
+// joint states named joint1..joint6 show the target of the movj it sends.
 //   fastdds_operator <seconds> <six joint targets> <velocity scale>
 #include <fastcdr/Cdr.h>
 #include <fastdds/rtps/transport/UDPv4TransportDescriptor.h>
@@ -9,7 +8,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <fastdds/dds/domain/DomainParticipant.hpp>
 #include <fastdds/dds/domain/DomainParticipantFactory.hpp>
@@ -17,7 +15,6 @@
 #include <fastdds/dds/publisher/Publisher.hpp>
 #include <fastdds/dds/subscriber/DataReader.hpp>
 #include <fastdds/dds/subscriber/Subscriber.hpp>
-#include <fastdds/dds/topic/TypeSupport.hpp>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -48,45 +45,40 @@ struct JointStateMsg {  // header {stamp {sec, nanosec}, frame_id}, then the arr
   auto fields() { return std::tie(sec, nanosec, frame_id, name, position, velocity, effort); }
 };
 
-// Keyless XCDR1, little endian on this host: what rmw_fastrtps puts on the wire.
+// Keyless XCDR1 in the host's byte order: what rmw_fastrtps puts on the wire.
 template <class Msg>
-class RosType : public TopicDataType {
- public:
+struct RosType : TopicDataType {
   explicit RosType(const char* name) {
     setName(name);
     m_typeSize = 1024;  // every sample here is far smaller
     m_isGetKeyDefined = false;
   }
-  bool serialize(void* data, SerializedPayload_t* payload) override { return code<true>(data, payload); }
-  bool deserialize(SerializedPayload_t* payload, void* data) override { return code<false>(data, payload); }
-  std::function<uint32_t()> getSerializedSizeProvider(void*) override {
-    return [this] { return m_typeSize; };
+  bool serialize(void* data, SerializedPayload_t* payload) override {
+    eprosima::fastcdr::FastBuffer buffer(reinterpret_cast<char*>(payload->data), payload->max_size);
+    Cdr cdr(buffer, Cdr::DEFAULT_ENDIAN, Cdr::DDS_CDR);
+    cdr.serialize_encapsulation();
+    std::apply([&](auto&... f) { (cdr << ... << f); }, static_cast<Msg*>(data)->fields());
+    payload->encapsulation = cdr.endianness() == Cdr::BIG_ENDIANNESS ? CDR_BE : CDR_LE;
+    payload->length = static_cast<uint32_t>(cdr.getSerializedDataLength());
+    return true;
   }
-  void* createData() override { return new Msg(); }
-  void deleteData(void* data) override { delete static_cast<Msg*>(data); }
-  bool getKey(void*, eprosima::fastrtps::rtps::InstanceHandle_t*, bool) override { return false; }
-
- private:
-  template <bool kWrite>
-  static bool code(void* data, SerializedPayload_t* payload) {
-    eprosima::fastcdr::FastBuffer buffer(reinterpret_cast<char*>(payload->data),
-                                         kWrite ? payload->max_size : payload->length);
+  bool deserialize(SerializedPayload_t* payload, void* data) override {
+    eprosima::fastcdr::FastBuffer buffer(reinterpret_cast<char*>(payload->data), payload->length);
     Cdr cdr(buffer, Cdr::DEFAULT_ENDIAN, Cdr::DDS_CDR);
     try {
-      if constexpr (kWrite) {
-        cdr.serialize_encapsulation();
-        std::apply([&](auto&... f) { (cdr << ... << f); }, static_cast<Msg*>(data)->fields());
-        payload->encapsulation = cdr.endianness() == Cdr::BIG_ENDIANNESS ? CDR_BE : CDR_LE;
-        payload->length = static_cast<uint32_t>(cdr.getSerializedDataLength());
-      } else {
-        cdr.read_encapsulation();
-        std::apply([&](auto&... f) { (cdr >> ... >> f); }, static_cast<Msg*>(data)->fields());
-      }
+      cdr.read_encapsulation();
+      std::apply([&](auto&... f) { (cdr >> ... >> f); }, static_cast<Msg*>(data)->fields());
     } catch (const eprosima::fastcdr::exception::Exception&) {
       return false;
     }
     return true;
   }
+  std::function<uint32_t()> getSerializedSizeProvider(void*) override {
+    return [] { return 1024u; };
+  }
+  void* createData() override { return new Msg(); }
+  void deleteData(void* data) override { delete static_cast<Msg*>(data); }
+  bool getKey(void*, eprosima::fastrtps::rtps::InstanceHandle_t*, bool) override { return false; }
 };
 
 // ROS 2's default topic QoS: reliable, volatile, keep-last(depth).
@@ -99,11 +91,9 @@ Qos rosQos(Qos qos, int depth) {
   return qos;
 }
 
-// Loopback only: one UDPv4 transport on 127.0.0.1, no multicast; other
-// participants are found by unicast on 127.0.0.1.
+// Loopback only: one UDPv4 transport on 127.0.0.1, peers found by unicast there.
 DomainParticipantQos loopbackQos() {
   DomainParticipantQos qos;
-  qos.name("fastdds_operator");
   auto udp = std::make_shared<eprosima::fastdds::rtps::UDPv4TransportDescriptor>();
   udp->interfaceWhiteList = {"127.0.0.1"};
   qos.transport().use_builtin_transports = false;
@@ -132,55 +122,45 @@ int main(int argc, char** argv) {
   ArrayMsg movj;
   for (int i = 2; i < 9; ++i) movj.data.push_back(std::atof(argv[i]));
   const char* domain = std::getenv("ROS_DOMAIN_ID");
-
   auto* factory = DomainParticipantFactory::get_instance();
   DomainParticipant* participant = factory->create_participant(domain ? std::atoi(domain) : 0, loopbackQos());
   if (participant == nullptr) return 2;
-  TypeSupport bool_type(new RosType<BoolMsg>("std_msgs::msg::dds_::Bool_"));
-  TypeSupport array_type(new RosType<ArrayMsg>("std_msgs::msg::dds_::Float64MultiArray_"));
-  TypeSupport joint_type(new RosType<JointStateMsg>("sensor_msgs::msg::dds_::JointState_"));
-  auto topic = [&](const char* name, TypeSupport& type) {
-    type.register_type(participant);
-    return participant->create_topic(std::string("rt/") + name, type.get_type_name(), TOPIC_QOS_DEFAULT);
+  auto topic = [&](const char* name, TopicDataType* type) {
+    TypeSupport(type).register_type(participant);
+    return participant->create_topic(std::string("rt/") + name, type->getName(), TOPIC_QOS_DEFAULT);
   };
   Publisher* publisher = participant->create_publisher(PUBLISHER_QOS_DEFAULT);
-  DataWriter* serve_on =
-      publisher->create_datawriter(topic("serve_on_topic", bool_type), rosQos(DATAWRITER_QOS_DEFAULT, 1));
-  DataWriter* movj_writer =
-      publisher->create_datawriter(topic("movj_topic", array_type), rosQos(DATAWRITER_QOS_DEFAULT, 10));
+  DataWriter* serve_on = publisher->create_datawriter(
+      topic("serve_on_topic", new RosType<BoolMsg>("std_msgs::msg::dds_::Bool_")),
+      rosQos(DATAWRITER_QOS_DEFAULT, 1));
+  DataWriter* movj_writer = publisher->create_datawriter(
+      topic("movj_topic", new RosType<ArrayMsg>("std_msgs::msg::dds_::Float64MultiArray_")),
+      rosQos(DATAWRITER_QOS_DEFAULT, 10));
   DataReader* joints =
       participant->create_subscriber(SUBSCRIBER_QOS_DEFAULT)
-          ->create_datareader(topic("A_arm_joint_pos_topic", joint_type), rosQos(DATAREADER_QOS_DEFAULT, 10));
+          ->create_datareader(topic("A_arm_joint_pos_topic",
+                                    new RosType<JointStateMsg>("sensor_msgs::msg::dds_::JointState_")),
+                              rosQos(DATAREADER_QOS_DEFAULT, 10));
 
-  // Until the arm shows the target, serve on and the movj go out again every
-  // second: a sample sent before the controller's reader matched is lost, a
-  // movj sent while the servos are off is dropped, and one to where the arm
-  // already is (or will be, queued behind it) finishes at once.
-  BoolMsg on;
-  on.data = true;
+  // Serve on and the movj go out every second until the arm is there: a sample
+  // sent before the controller matched is lost, a movj while the servos are off
+  // is dropped, and one to where the arm is (or is going) finishes at once.
+  const std::vector<std::string> names = {"joint1", "joint2", "joint3", "joint4", "joint5", "joint6"};
+  BoolMsg on{true};
   JointStateMsg js;
   SampleInfo info;
-  bool named = false, there = false;
-  auto last_sent = Clock::time_point();
-  while (!there && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool there = false;
+  for (auto next = Clock::now(); !there && Clock::now() < deadline;) {
     while (!there && joints->take_next_sample(&js, &info) == ReturnCode_t::RETCODE_OK) {
-      if (!info.valid_data) continue;
-      if (!named) {
-        std::string line = "names";
-        for (const auto& n : js.name) line += " " + n;
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
-        named = true;
-      }
-      there = js.position.size() == 6;
+      there = info.valid_data && js.name == names && js.position.size() == 6;
       for (size_t i = 0; there && i < 6; ++i) there = std::fabs(js.position[i] - movj.data[i]) < 0.01;
     }
-    if (named && !there && Clock::now() - last_sent > std::chrono::seconds(1)) {
+    if (!there && Clock::now() >= next) {
       serve_on->write(&on);
       movj_writer->write(&movj);
-      last_sent = Clock::now();
+      next = Clock::now() + std::chrono::seconds(1);
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   participant->delete_contained_entities();
   factory->delete_participant(participant);

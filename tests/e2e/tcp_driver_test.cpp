@@ -1,9 +1,7 @@
-// A local program driving the arm over the call server and watching the
-// stream server, checked against the servos and the ROS 2 topics.
+// A local program on the call and stream servers, checked at the servos and topics.
 #include "controller_fixture.h"
 
 namespace e2e {
-namespace {
 
 class TcpDriver : public ControllerTest {};
 
@@ -15,7 +13,6 @@ TEST_F(TcpDriver, CallsMoveTheServosAndTheStreamAgreesWithTheTopics) {
   ASSERT_TRUE(ask(call, robot_ping::PostEnablePower, true));
   EXPECT_TRUE(reply(call, Ms(15000)).success());
   EXPECT_TRUE(waitTorque(true, Ms(2000)));
-  EXPECT_TRUE(waitUntil([] { return topics().enabled; }, Ms(5000)));
 
   // The server settles 10 s before it looks, then checks for up to 10 s.
   const std::vector<double> target = {-0.3, 0.25, 0.4, 0.5, -0.45, -0.2};
@@ -27,19 +24,14 @@ TEST_F(TcpDriver, CallsMoveTheServosAndTheStreamAgreesWithTheTopics) {
   LoopbackClient stream;
   std::string frame;
   robot_ping::MainArmStates state;
-  ASSERT_TRUE(stream.connectTo(kStreamPort) && stream.readFrame(&frame) && stream.readFrame(&frame));
+  ASSERT_TRUE(stream.connectTo(kStreamPort) && stream.readFrame(&frame) && stream.readFrame(&frame) &&
+              state.ParseFromString(frame));
   const TopicState seen = topics();
-  ASSERT_TRUE(state.ParseFromString(frame));
-  ASSERT_EQ(state.angle().angle_size(), kAxes);
-  ASSERT_EQ(state.pose_size(), 6);
-  for (int i = 0; i < kAxes; ++i) {
-    EXPECT_DOUBLE_EQ(state.angle().angle(i), seen.joints.at(i)) << i;
-    EXPECT_NEAR(state.pose(i), seen.pose.at(i), 1e-9) << i;
-  }
+  EXPECT_EQ(std::vector<double>(state.angle().angle().begin(), state.angle().angle().end()), seen.joints);
+  EXPECT_EQ(std::vector<double>(state.pose().begin(), state.pose().end()), seen.pose);
   EXPECT_TRUE(state.enablepower());
 
-  // Power off is answered only once every servo reads torque off, so not
-  // while servo 4 cannot be read (it still obeys the bus).
+  // Power off is answered once every servo reads torque off: not while servo 4 is silent.
   servo_sim::ServoFaults silent;
   silent.silent = true;
   bus_->setFaults(4, silent);
@@ -48,8 +40,6 @@ TEST_F(TcpDriver, CallsMoveTheServosAndTheStreamAgreesWithTheTopics) {
   bus_->clearFaults(4);
   EXPECT_TRUE(reply(call, Ms(15000)).success());
   EXPECT_TRUE(waitTorque(false, Ms(0)));
-  EXPECT_TRUE(waitUntil([] { return !topics().enabled; }, Ms(5000)));
 }
 
-}  // namespace
 }  // namespace e2e
