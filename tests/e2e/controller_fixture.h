@@ -45,10 +45,8 @@ constexpr double kPi = 3.14159265358979;
 template <class Done>
 bool waitUntil(Done done, Ms timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
+  for (; !done(); std::this_thread::sleep_for(Ms(5)))
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(Ms(5));
-  }
   return true;
 }
 
@@ -78,11 +76,9 @@ struct Operator {
     arm_test::reserveRosDomainId();
     rclcpp::init(0, nullptr);
     node = std::make_shared<rclcpp::Node>("e2e_operator");
-    for (const char* t : {"serve_on_topic", "recover_topic"})
-      writers[t] = node->create_publisher<BoolMsg>(t, 10);
-    for (const char* t : {"stop_topic", "set_home_topic"})
-      writers[t] = node->create_publisher<TextMsg>(t, 10);
-    for (const char* t : {"movj_topic", "movj_s_topic"}) writers[t] = node->create_publisher<ArrayMsg>(t, 10);
+    for (auto t : {"serve_on_topic", "recover_topic"}) writers[t] = node->create_publisher<BoolMsg>(t, 10);
+    for (auto t : {"stop_topic", "set_home_topic"}) writers[t] = node->create_publisher<TextMsg>(t, 10);
+    for (auto t : {"movj_topic", "movj_s_topic"}) writers[t] = node->create_publisher<ArrayMsg>(t, 10);
     watch<sensor_msgs::msg::JointState>("A_arm_joint_pos_topic", [this](const auto& m) {
       ++state.joint_count;
       state.joints = m.position;
@@ -119,9 +115,8 @@ template <class Msg>
 void publish(const std::string& topic, decltype(Msg::data) data, std::vector<uint32_t> dims = {}) {
   Msg m;
   m.data = std::move(data);
-  if constexpr (std::is_same_v<Msg, ArrayMsg>) {
+  if constexpr (std::is_same_v<Msg, ArrayMsg>)
     for (uint32_t size : dims) m.layout.dim.emplace_back().size = size;
-  }
   std::dynamic_pointer_cast<rclcpp::Publisher<Msg>>(op().writers.at(topic))->publish(m);
 }
 
@@ -164,10 +159,8 @@ class ControllerTest : public ::testing::Test {
       if (HasFailure()) ADD_FAILURE() << "controller output:\n" << output();
       controller_.reset();
     }
-    if (bus_) bus_->stop();
   }
 
-  // The simulated bus and the controller.
   void launch(std::map<std::string, std::string> env = {}) {
     servo_sim::SimOptions options;
     options.link_path = arm_build_config::kServoBusDevice;
@@ -175,8 +168,7 @@ class ControllerTest : public ::testing::Test {
     for (uint8_t id = 1; id <= kAxes; ++id) ASSERT_TRUE(bus_->addServo(id));
     ASSERT_TRUE(bus_->start()) << "cannot link the simulated bus at " << options.link_path;
     env.emplace("ROS_DOMAIN_ID", std::to_string(arm_test::reserveRosDomainId()));
-    controller_ =
-        std::make_unique<arm_test::ChildProcess>(std::vector<std::string>{ARM_CONTROLLER_PATH}, env);
+    controller_.reset(new arm_test::ChildProcess({ARM_CONTROLLER_PATH}, env));
   }
   // Bus, controller, and its first joint states over DDS.
   void start() {
@@ -200,9 +192,8 @@ class ControllerTest : public ::testing::Test {
 
   template <class Check>
   bool allServos(Check check) const {
-    for (int i = 0; i < kAxes; ++i) {
+    for (int i = 0; i < kAxes; ++i)
       if (!check(i, bus_->servo(static_cast<uint8_t>(i + 1)))) return false;
-    }
     return true;
   }
   bool waitTorque(bool on, Ms timeout) const {

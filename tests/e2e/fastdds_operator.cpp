@@ -37,8 +37,7 @@ struct ArrayMsg {  // std_msgs/Float64MultiArray with no layout dimensions
   auto fields() { return std::tie(dim_count, data_offset, data); }
 };
 struct JointStateMsg {  // header {stamp {sec, nanosec}, frame_id}, then the arrays
-  int32_t sec = 0;
-  uint32_t nanosec = 0;
+  uint32_t sec = 0, nanosec = 0;
   std::string frame_id;
   std::vector<std::string> name;
   std::vector<double> position, velocity, effort;
@@ -103,8 +102,6 @@ DomainParticipantQos loopbackQos() {
   qos.wire_protocol().builtin.initialPeersList.push_back(loopback);
   qos.wire_protocol().builtin.metatrafficUnicastLocatorList.push_back(loopback);
   qos.wire_protocol().default_unicast_locator_list.push_back(loopback);
-  const std::string enclave = "enclave=/;";
-  qos.user_data().data_vec({enclave.begin(), enclave.end()});
   return qos;
 }
 

@@ -11,17 +11,14 @@ class FaultHandling : public ControllerTest {};
 TEST_F(FaultHandling, GarbageFloodAndSilentServoLeaveTheArmServing) {
   ASSERT_NO_FATAL_FAILURE(start());
   std::mt19937 rng(20240129);
-  auto noise = [&rng](size_t n) {
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
-    return s;
-  };
   // Client after client: noise (absurd lengths) or frames no parser accepts (wire type 7).
   for (int round = 0; round < 12; ++round) {
     LoopbackClient bad;
     ASSERT_TRUE(bad.connectTo(kCallPort, Ms(10000))) << "round " << round;
-    std::string junk = round % 2 ? "" : noise(64 * 1024);
-    for (int i = 0; round % 2 && i < 200; ++i) junk += server_test::frameOf("\xff" + noise(1 + rng() % 64));
+    std::string junk(round % 2 ? 0 : 64 * 1024, '\0');
+    for (auto& c : junk) c = static_cast<char>(rng());
+    for (int i = 0; round % 2 && i < 200; ++i)
+      junk += server_test::frameOf("\xff" + std::string(1 + rng() % 64, static_cast<char>(rng())));
     bad.sendBytes(junk);
   }
   LoopbackClient good;
@@ -29,26 +26,21 @@ TEST_F(FaultHandling, GarbageFloodAndSilentServoLeaveTheArmServing) {
   EXPECT_EQ(reply(good, Ms(20000)).id(), kArmId);
 
   ASSERT_NO_FATAL_FAILURE(enableOverDds());
-  const std::vector<double> target = {1.2, 0.9, -1.2, 1.2, -1.2, 1.2};
-  const std::vector<double> movj = {1.2, 0.9, -1.2, 1.2, -1.2, 1.2, 0.5};
+  const std::vector<double> movj = {1.2, 0.9, -1.2, 1.2, -1.2, 1.2, 0.5};  // the target, then the scale
   publish<ArrayMsg>("movj_topic", movj);
   ASSERT_TRUE(waitUntil([] { return std::fabs(topics().joints.at(0)) > 0.2; }, Ms(15000)));
   servo_sim::ServoFaults silent;
   silent.silent = true;
   bus_->setFaults(3, silent);
-  // Without a valid enable reading of every axis the move is dropped (by the enable read
-  // or the goal write); the servos hold their last goals instead of running on blind.
-  ASSERT_TRUE(waitUntil(
-      [this] {
-        return countInOutput("enable is OFF, the trajectory can not be executed!") +
-                   countInOutput("setMotorPosition has an error,errorcode=<5002>") >
-               0;
-      },
-      Ms(5000)));
+  // Without a valid enable reading of every axis the move is dropped, once (by the enable
+  // read or the goal write), and the servos hold their last goals instead of running on blind:
+  // these drain to the bus slowly, as every pass waits out servo 3.
   EXPECT_TRUE(waitUntil([] { return !topics().enabled; }, Ms(5000)));
-  // The last goals drain to the bus (slowly: every pass waits out servo 3).
   EXPECT_TRUE(waitGoalsStill(Ms(600), Ms(5000))) << "goals kept moving while servo 3 was silent";
-  EXPECT_NE(bus_->servo(1).goal, goalSteps(0, target[0]));
+  EXPECT_EQ(countInOutput("enable is OFF, the trajectory can not be executed!") +
+                countInOutput("setMotorPosition has an error,errorcode=<5002>"),
+            1u);
+  EXPECT_NE(bus_->servo(1).goal, goalSteps(0, movj[0]));
 
   // Back on the bus: the arm reports enabled again and takes the move anew.
   bus_->clearFaults(3);
@@ -60,7 +52,7 @@ TEST_F(FaultHandling, GarbageFloodAndSilentServoLeaveTheArmServing) {
   silent.remaining = 3;
   bus_->setFaults(3, silent);
   ASSERT_TRUE(waitForOutput(kArrived, Ms(30000)));
-  EXPECT_TRUE(waitArrived(target));
+  EXPECT_TRUE(waitArrived({movj.begin(), movj.end() - 1}));
   EXPECT_EQ(countInOutput(kArrived), 1u) << "the dropped move arrived too";
   EXPECT_EQ(countInOutput("The current command has been killed!"), 0u);
 }

@@ -1,5 +1,4 @@
 // Starting and ending the controller: start-up lines, SIGTERM, start-ups that fail.
-#include <signal.h>
 #include <sys/socket.h>
 
 #include <utility>
@@ -52,10 +51,7 @@ TEST_F(StartupSequence, PortAlreadyTakenEndsProcessWithStatus255) {
   const int holder = socket(AF_INET, SOCK_STREAM, 0);
   const int one = 1;
   setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(kCallPort);
+  sockaddr_in addr{AF_INET, htons(kCallPort), {htonl(INADDR_LOOPBACK)}, {}};
   ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
   ASSERT_EQ(listen(holder, 1), 0);
   ASSERT_NO_FATAL_FAILURE(launch());
