@@ -147,18 +147,16 @@ class ControllerTest : public ::testing::Test {
     op();
   }
   void TearDown() override {
-    if (controller_) {
-      // The first SIGTERM only ends the spin; repeat until the process is gone.
-      for (int i = 0; i < 50 && controller_->running(); ++i) {
-        controller_->signal(SIGTERM);
-        controller_->wait(Ms(300));
-      }
-      EXPECT_FALSE(controller_->running());
-      for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer", "runtime error:"})
-        EXPECT_EQ(countInOutput(report), 0u) << report;
-      if (HasFailure()) ADD_FAILURE() << "controller output:\n" << output();
-      controller_.reset();
+    if (!controller_) return;
+    // The first SIGTERM only ends the spin; repeat until the process is gone.
+    for (int i = 0; i < 50 && controller_->running(); ++i) {
+      controller_->signal(SIGTERM);
+      controller_->wait(Ms(300));
     }
+    EXPECT_FALSE(controller_->running());
+    for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer", "runtime error:"})
+      EXPECT_EQ(countInOutput(report), 0u) << report;
+    if (HasFailure()) ADD_FAILURE() << "controller output:\n" << output();
   }
 
   void launch(std::map<std::string, std::string> env = {}) {

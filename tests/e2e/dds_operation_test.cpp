@@ -19,17 +19,24 @@ TEST_F(DdsOperation, HomeRecoverServeOnSplineMovjStopAndServeOff) {
   ASSERT_TRUE(waitForOutput("when set home, enable is ON error!"));
   EXPECT_TRUE(allServos([](int, const auto& s) { return s.calibrations == 1; }));
 
-  // A spline through timed points keeps to its schedule and ends on its last point.
-  const double offsets[] = {0.0, 0.2, 0.35, 0.3};
-  std::vector<double> points;
-  for (int p = 0; p < 4; ++p) {
-    points.insert(points.end(), kAxes, offsets[p]);
-    points.push_back(0.5 * p);
+  // A spline through timed points keeps to its schedule, passes its inner point
+  // beyond the end (0.35 past 0.3: the peak goal) and ends on its last point.
+  std::vector<double> points;  // each point: six joints, then its time
+  for (const double offset : {0.0, 0.2, 0.35, 0.3}) {
+    points.insert(points.end(), kAxes, offset);
+    points.push_back(0.5 * (points.size() / (kAxes + 1)));
   }
   const auto t0 = std::chrono::steady_clock::now();
   publish<ArrayMsg>("movj_s_topic", points, {4, kAxes + 1});
-  ASSERT_TRUE(waitForOutput(kArrived));
+  int peak = 0;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        peak = std::max(peak, bus_->servo(2).goal);
+        return countInOutput(kArrived) > 0;
+      },
+      Ms(20000)));
   EXPECT_GE(std::chrono::steady_clock::now() - t0, Ms(1400));
+  EXPECT_GE(peak, goalSteps(1, 0.34));
   EXPECT_TRUE(waitArrived(std::vector<double>(kAxes, 0.3)));
 
   const std::vector<double> target = {0.4, -0.3, 0.5, -0.6, 0.2, 0.7};
@@ -44,7 +51,6 @@ TEST_F(DdsOperation, HomeRecoverServeOnSplineMovjStopAndServeOff) {
   ASSERT_TRUE(waitForOutput("It take "));
   ASSERT_TRUE(waitGoalsStill(Ms(400), Ms(10000)));
   EXPECT_NE(bus_->servo(1).goal, goalSteps(0, 1.5));
-  // The arm takes moves again after the stop.
   publish<ArrayMsg>("movj_topic", {0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 1.0});
   EXPECT_TRUE(waitArrived(std::vector<double>(kAxes, 0.1), Ms(20000)));
 

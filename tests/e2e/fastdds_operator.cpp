@@ -50,7 +50,6 @@ struct RosType : TopicDataType {
   explicit RosType(const char* name) {
     setName(name);
     m_typeSize = 1024;  // every sample here is far smaller
-    m_isGetKeyDefined = false;
   }
   bool serialize(void* data, SerializedPayload_t* payload) override {
     eprosima::fastcdr::FastBuffer buffer(reinterpret_cast<char*>(payload->data), payload->max_size);
