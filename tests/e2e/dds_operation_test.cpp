@@ -1,4 +1,5 @@
 // An operator driving the arm over the ROS 2 topics, checked at the servos.
+#include <algorithm>
 #include <cmath>
 
 #include "controller_fixture.h"
