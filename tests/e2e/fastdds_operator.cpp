@@ -1,8 +1,6 @@
-// An operator as a stock ROS 2 humble system would run it: Fast DDS, humble's
-// default middleware, with CDR types written by hand under ROS 2's type and
-// topic names and no code of ours. It waits for the arm's joint states,
-// switches the servos on, waits for the enable state, sends one movj and
-// exits 0 once the joint states show the target.
+// An operator as a stock ROS 2 humble system runs it: Fast DDS, with CDR types
+// written by hand under ROS 2's names and no code of ours. It exits 0 once
+// joint states named joint1..joint6 show the target of the movj it sends.
 //   fastdds_operator <seconds> <six joint targets> <velocity scale>
 #include <fastcdr/Cdr.h>
 #include <fastdds/rtps/transport/UDPv4TransportDescriptor.h>
@@ -10,7 +8,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <fastdds/dds/domain/DomainParticipant.hpp>
 #include <fastdds/dds/domain/DomainParticipantFactory.hpp>
@@ -18,9 +15,9 @@
 #include <fastdds/dds/publisher/Publisher.hpp>
 #include <fastdds/dds/subscriber/DataReader.hpp>
 #include <fastdds/dds/subscriber/Subscriber.hpp>
-#include <fastdds/dds/topic/TypeSupport.hpp>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -28,94 +25,58 @@ namespace {
 using namespace eprosima::fastdds::dds;
 using eprosima::fastcdr::Cdr;
 using eprosima::fastrtps::rtps::SerializedPayload_t;
-
-// One field list per message serves both directions.
-template <bool kWrite>
-struct Io {
-  Cdr& cdr;
-  template <class... T>
-  void operator()(T&... fields) {
-    if constexpr (kWrite)
-      (cdr << ... << fields);
-    else
-      (cdr >> ... >> fields);
-  }
-};
+using Clock = std::chrono::steady_clock;
 
 struct BoolMsg {
   bool data = false;
-  template <class Io>
-  void fields(Io& io) {
-    io(data);
-  }
+  auto fields() { return std::tie(data); }
 };
-struct Dimension {
-  std::string label;
-  uint32_t size = 0, stride = 0;
-  void serialize(Cdr& c) const { c << label << size << stride; }
-  void deserialize(Cdr& c) { c >> label >> size >> stride; }
-};
-struct ArrayMsg {  // std_msgs/Float64MultiArray: layout {dim, data_offset}, data
-  std::vector<Dimension> dim;
-  uint32_t data_offset = 0;
+struct ArrayMsg {  // std_msgs/Float64MultiArray with no layout dimensions
+  uint32_t dim_count = 0, data_offset = 0;
   std::vector<double> data;
-  template <class Io>
-  void fields(Io& io) {
-    io(dim, data_offset, data);
-  }
+  auto fields() { return std::tie(dim_count, data_offset, data); }
 };
 struct JointStateMsg {  // header {stamp {sec, nanosec}, frame_id}, then the arrays
-  int32_t sec = 0;
-  uint32_t nanosec = 0;
+  uint32_t sec = 0, nanosec = 0;
   std::string frame_id;
   std::vector<std::string> name;
   std::vector<double> position, velocity, effort;
-  template <class Io>
-  void fields(Io& io) {
-    io(sec, nanosec, frame_id, name, position, velocity, effort);
-  }
+  auto fields() { return std::tie(sec, nanosec, frame_id, name, position, velocity, effort); }
 };
 
-// Keyless XCDR1, little endian on this host: what rmw_fastrtps puts on the wire.
+// Keyless XCDR1 in the host's byte order: what rmw_fastrtps puts on the wire.
 template <class Msg>
-class RosType : public TopicDataType {
- public:
+struct RosType : TopicDataType {
   explicit RosType(const char* name) {
     setName(name);
     m_typeSize = 1024;  // every sample here is far smaller
-    m_isGetKeyDefined = false;
   }
-  bool serialize(void* data, SerializedPayload_t* payload) override { return code<true>(data, payload); }
-  bool deserialize(SerializedPayload_t* payload, void* data) override { return code<false>(data, payload); }
+  bool serialize(void* data, SerializedPayload_t* payload) override {
+    eprosima::fastcdr::FastBuffer buffer(reinterpret_cast<char*>(payload->data), payload->max_size);
+    Cdr cdr(buffer, Cdr::DEFAULT_ENDIAN, Cdr::DDS_CDR);
+    cdr.serialize_encapsulation();
+    std::apply([&](auto&... f) { (cdr << ... << f); }, static_cast<Msg*>(data)->fields());
+    payload->encapsulation = cdr.endianness() == Cdr::BIG_ENDIANNESS ? CDR_BE : CDR_LE;
+    payload->length = static_cast<uint32_t>(cdr.getSerializedDataLength());
+    return true;
+  }
+  bool deserialize(SerializedPayload_t* payload, void* data) override {
+    eprosima::fastcdr::FastBuffer buffer(reinterpret_cast<char*>(payload->data), payload->length);
+    Cdr cdr(buffer, Cdr::DEFAULT_ENDIAN, Cdr::DDS_CDR);
+    try {
+      cdr.read_encapsulation();
+      std::apply([&](auto&... f) { (cdr >> ... >> f); }, static_cast<Msg*>(data)->fields());
+    } catch (const eprosima::fastcdr::exception::Exception&) {
+      return false;
+    }
+    return true;
+  }
   std::function<uint32_t()> getSerializedSizeProvider(void*) override {
-    return [this] { return m_typeSize; };
+    return [] { return 1024u; };
   }
   void* createData() override { return new Msg(); }
   void deleteData(void* data) override { delete static_cast<Msg*>(data); }
   bool getKey(void*, eprosima::fastrtps::rtps::InstanceHandle_t*, bool) override { return false; }
-
- private:
-  template <bool kWrite>
-  static bool code(void* data, SerializedPayload_t* payload) {
-    eprosima::fastcdr::FastBuffer buffer(reinterpret_cast<char*>(payload->data),
-                                         kWrite ? payload->max_size : payload->length);
-    Cdr cdr(buffer, Cdr::DEFAULT_ENDIAN, Cdr::DDS_CDR);
-    try {
-      if constexpr (kWrite)
-        cdr.serialize_encapsulation();
-      else
-        cdr.read_encapsulation();
-      Io<kWrite> io{cdr};
-      static_cast<Msg*>(data)->fields(io);
-    } catch (const eprosima::fastcdr::exception::Exception&) {
-      return false;
-    }
-    if (kWrite) {
-      payload->encapsulation = cdr.endianness() == Cdr::BIG_ENDIANNESS ? CDR_BE : CDR_LE;
-      payload->length = static_cast<uint32_t>(cdr.getSerializedDataLength());
-    }
-    return true;
-  }
 };
 
 // ROS 2's default topic QoS: reliable, volatile, keep-last(depth).
@@ -128,11 +89,9 @@ Qos rosQos(Qos qos, int depth) {
   return qos;
 }
 
-// Loopback only: one UDPv4 transport on 127.0.0.1, no multicast; other
-// participants are found by unicast on 127.0.0.1.
+// Loopback only: one UDPv4 transport on 127.0.0.1, peers found by unicast there.
 DomainParticipantQos loopbackQos() {
   DomainParticipantQos qos;
-  qos.name("fastdds_operator");
   auto udp = std::make_shared<eprosima::fastdds::rtps::UDPv4TransportDescriptor>();
   udp->interfaceWhiteList = {"127.0.0.1"};
   qos.transport().use_builtin_transports = false;
@@ -142,8 +101,6 @@ DomainParticipantQos loopbackQos() {
   qos.wire_protocol().builtin.initialPeersList.push_back(loopback);
   qos.wire_protocol().builtin.metatrafficUnicastLocatorList.push_back(loopback);
   qos.wire_protocol().default_unicast_locator_list.push_back(loopback);
-  const std::string enclave = "enclave=/;";
-  qos.user_data().data_vec({enclave.begin(), enclave.end()});
   return qos;
 }
 
@@ -157,74 +114,51 @@ extern "C" const char* __asan_default_options() { return "new_delete_type_mismat
 
 int main(int argc, char** argv) {
   if (argc != 9) return 2;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[1]));
+  const auto deadline = Clock::now() + std::chrono::seconds(std::atoi(argv[1]));
   ArrayMsg movj;
   for (int i = 2; i < 9; ++i) movj.data.push_back(std::atof(argv[i]));
-  const char* env = std::getenv("ROS_DOMAIN_ID");
-
+  const char* domain = std::getenv("ROS_DOMAIN_ID");
   auto* factory = DomainParticipantFactory::get_instance();
-  DomainParticipant* participant = factory->create_participant(env ? std::atoi(env) : 0, loopbackQos());
+  DomainParticipant* participant = factory->create_participant(domain ? std::atoi(domain) : 0, loopbackQos());
   if (participant == nullptr) return 2;
-  TypeSupport bool_type(new RosType<BoolMsg>("std_msgs::msg::dds_::Bool_"));
-  TypeSupport array_type(new RosType<ArrayMsg>("std_msgs::msg::dds_::Float64MultiArray_"));
-  TypeSupport joint_type(new RosType<JointStateMsg>("sensor_msgs::msg::dds_::JointState_"));
-  for (TypeSupport* t : {&bool_type, &array_type, &joint_type}) t->register_type(participant);
+  auto topic = [&](const char* name, TopicDataType* type) {
+    TypeSupport(type).register_type(participant);
+    return participant->create_topic(std::string("rt/") + name, type->getName(), TOPIC_QOS_DEFAULT);
+  };
   Publisher* publisher = participant->create_publisher(PUBLISHER_QOS_DEFAULT);
-  Subscriber* subscriber = participant->create_subscriber(SUBSCRIBER_QOS_DEFAULT);
-  auto writer = [&](const char* topic, TypeSupport& type, int depth) {
-    Topic* t = participant->create_topic(std::string("rt/") + topic, type.get_type_name(), TOPIC_QOS_DEFAULT);
-    return publisher->create_datawriter(t, rosQos(DATAWRITER_QOS_DEFAULT, depth));
-  };
-  auto reader = [&](const char* topic, TypeSupport& type) {
-    Topic* t = participant->create_topic(std::string("rt/") + topic, type.get_type_name(), TOPIC_QOS_DEFAULT);
-    return subscriber->create_datareader(t, rosQos(DATAREADER_QOS_DEFAULT, 10));
-  };
-  DataWriter* serve_on = writer("serve_on_topic", bool_type, 1);
-  DataWriter* movj_writer = writer("movj_topic", array_type, 10);
-  DataReader* joints = reader("A_arm_joint_pos_topic", joint_type);
-  DataReader* enabled = reader("A_arm_motor_enable_topic", bool_type);
+  DataWriter* serve_on = publisher->create_datawriter(
+      topic("serve_on_topic", new RosType<BoolMsg>("std_msgs::msg::dds_::Bool_")),
+      rosQos(DATAWRITER_QOS_DEFAULT, 1));
+  DataWriter* movj_writer = publisher->create_datawriter(
+      topic("movj_topic", new RosType<ArrayMsg>("std_msgs::msg::dds_::Float64MultiArray_")),
+      rosQos(DATAWRITER_QOS_DEFAULT, 10));
+  DataReader* joints =
+      participant->create_subscriber(SUBSCRIBER_QOS_DEFAULT)
+          ->create_datareader(topic("A_arm_joint_pos_topic",
+                                    new RosType<JointStateMsg>("sensor_msgs::msg::dds_::JointState_")),
+                              rosQos(DATAREADER_QOS_DEFAULT, 10));
 
-  enum class Stage { kDiscover, kEnable, kMove, kDone } stage = Stage::kDiscover;
-  auto last_serve_on = std::chrono::steady_clock::time_point();
+  // Serve on and the movj go out every second until the arm is there: a sample
+  // sent before the controller matched is lost, a movj while the servos are off
+  // is dropped, and one to where the arm is (or is going) finishes at once.
+  const std::vector<std::string> names = {"joint1", "joint2", "joint3", "joint4", "joint5", "joint6"};
+  BoolMsg on{true};
   JointStateMsg js;
-  BoolMsg flag;
   SampleInfo info;
-  while (stage != Stage::kDone && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    while (joints->take_next_sample(&js, &info) == ReturnCode_t::RETCODE_OK) {
-      if (!info.valid_data) continue;
-      if (stage == Stage::kDiscover) {
-        std::string line = "names";
-        for (const auto& n : js.name) line += " " + n;
-        std::printf("%s\n", line.c_str());
-        stage = Stage::kEnable;
-      }
-      bool there = stage == Stage::kMove && js.position.size() == 6;
+  bool there = false;
+  for (auto next = Clock::now(); !there && Clock::now() < deadline;) {
+    while (!there && joints->take_next_sample(&js, &info) == ReturnCode_t::RETCODE_OK) {
+      there = info.valid_data && js.name == names && js.position.size() == 6;
       for (size_t i = 0; there && i < 6; ++i) there = std::fabs(js.position[i] - movj.data[i]) < 0.01;
-      if (there) {
-        std::printf("at target\n");
-        stage = Stage::kDone;
-      }
     }
-    while (enabled->take_next_sample(&flag, &info) == ReturnCode_t::RETCODE_OK) {
-      if (info.valid_data && flag.data && stage == Stage::kEnable) {
-        std::printf("enabled\n");
-        movj_writer->write(&movj);
-        stage = Stage::kMove;
-      }
-    }
-    // A sample can be lost while the controller's reader has not yet
-    // matched this writer, so serve on is offered again until it shows.
-    const auto now = std::chrono::steady_clock::now();
-    if (stage == Stage::kEnable && now - last_serve_on > std::chrono::seconds(1)) {
-      BoolMsg on;
-      on.data = true;
+    if (!there && Clock::now() >= next) {
       serve_on->write(&on);
-      last_serve_on = now;
+      movj_writer->write(&movj);
+      next = Clock::now() + std::chrono::seconds(1);
     }
-    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   participant->delete_contained_entities();
   factory->delete_participant(participant);
-  return stage == Stage::kDone ? 0 : 1;
+  return there ? 0 : 1;
 }
