@@ -18,7 +18,6 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   bool running();
   void signal(int sig);
   // Waits for the exit; returns the exit status, 128+signal, or -1 on time-out.
