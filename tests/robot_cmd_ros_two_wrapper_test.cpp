@@ -197,8 +197,10 @@ TEST_F(CommandNode, WhileAbnormalOnlyPowerHomeStopAndGraspActUntilRecover) {
 // second, stamped with the wall clock.
 TEST_F(CommandNode, StateTopicsCarryTheArmStateEveryTenMilliseconds) {
   const int before = ticks_;
-  std::this_thread::sleep_for(1s);
-  EXPECT_NEAR(ticks_ - before, 100, 20);
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(1s);  // may overrun on a loaded machine: the rate counts the real time
+  EXPECT_NEAR((ticks_ - before) / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+              100, 40);
   std::lock_guard<std::mutex> lock(mutex_);
   EXPECT_EQ(last_.header.frame_id, "  ");
   EXPECT_NEAR(last_.header.stamp.sec, std::time(nullptr), 5);
