@@ -143,7 +143,7 @@ class ControllerTest : public ::testing::Test {
     // Cases run alone, in a network of their own where possible: a listener is a stranger.
     for (const int port : {kCallPort, kStreamPort})
       ASSERT_FALSE(LoopbackClient().connectTo(port, Ms(0)))
-          << "127.0.0.1:" << port << " is taken: stop its owner";
+          << "127.0.0.1:" << port << " is taken by another process (a running arm_controller?): stop it";
     op();
   }
   void TearDown() override {
