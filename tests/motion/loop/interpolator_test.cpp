@@ -4,6 +4,7 @@
 #include <cmath>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "arm_model.h"
 #include "motion/commands/all_axises_joint_planner.h"
@@ -115,8 +116,10 @@ TEST_F(InterpolatorTest, InverseSolutionsAndTheChoiceReachThePose) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> joint(-3.1f, 3.1f);
   Capture quiet;
-  for (const auto& [a5, roll] : {std::pair<float, float>{0, 0}, {10, 0}, {0, 0.5f}}) {
+  // The last arm also keeps its elbow at or below 0: a solution beyond it is never chosen.
+  for (const auto& [a5, roll, elbow_max] : {std::tuple<float, float, float>{0, 0, 4}, {10, 0, 4}, {0, 0.5f, 4}, {0, 0, 0}}) {
     ArmKinematics kin({0, 0, 0, 0, roll}, twists, {20, 300, 250, 50, a5}, d);
+    kin.joint_max_[2] = elbow_max;
     Interpolator ip(RobotPara{}, &kin);
     auto reaches = [&kin](const JointVec5f& q, const Pose6D& target) {
       Pose6D at;
@@ -141,8 +144,11 @@ TEST_F(InterpolatorTest, InverseSolutionsAndTheChoiceReachThePose) {
                                               current);
       if (chosen == current && ++unanswered) continue;
       EXPECT_TRUE(reaches(JointVec5f(chosen[0], chosen[1], chosen[2], chosen[3], chosen[4]), target)) << n;
+      EXPECT_LE(chosen[2], elbow_max) << n;
+      // The true joints are within 0.05 of current: the nearest solution is no farther.
+      for (int j = 0; j < 5 && truth[2] <= elbow_max; ++j) EXPECT_NEAR(chosen[j], current[j], 0.051) << n;
     }
-    EXPECT_LE(unanswered, a5 + roll == 0 ? 5 : 1000);  // the arm that fits: singular poses only
+    EXPECT_LE(unanswered, a5 + roll + elbow_max == 4 ? 5 : 1000);  // the arm that fits: singular poses only
   }
 }
 
@@ -251,6 +257,15 @@ TEST_F(InterpolatorTest, StopsAndCollisionsCancelOnlyWhatTheyShould) {
   ASSERT_TRUE(runUntilIdle(1000));
   EXPECT_EQ(countOf(cap.text(), "plan and curpos arrives goal"), 2);
   EXPECT_NEAR(motors_[5]->position(), 0.4, 1e-12);  // joint value x ratio
+  std::vector<double> read;
+  ip_->getJointPositions(&read);
+  EXPECT_NEAR(read.at(5), 0.2, 1e-3);  // motor value / ratio
+  // A stop before the move's first sample holds the arm where it is measured.
+  motors_[0]->setPosition(0.6);
+  move(std::vector<double>(6, 0.5));
+  ip_->stop();
+  ASSERT_TRUE(runUntilIdle(50));
+  EXPECT_EQ(motors_[0]->position(), 0.6);
 }
 
 TEST_F(InterpolatorTest, FailedReadsPauseMoveAndStopWithoutLosingAStep) {
