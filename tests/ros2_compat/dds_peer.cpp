@@ -84,9 +84,8 @@ int main(int argc, char** argv) {
     drain<dds_builtintopic_participant_t>(participants, [](const auto& p) {
       void* data = nullptr;
       size_t size = 0;
-      if (dds_qget_userdata(p.qos, &data, &size) && size > 0) {
+      if (dds_qget_userdata(p.qos, &data, &size) && size > 0)
         std::printf("participant user_data=%.*s\n", static_cast<int>(size), static_cast<const char*>(data));
-      }
       dds_free(data);
     });
   }
