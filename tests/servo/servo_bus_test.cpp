@@ -17,7 +17,7 @@
 
 namespace {
 
-// A loaded machine can hold replies back far past the bus's 100 ms; replies meant to fail are spoilt instead.
+// Awaited replies may come far past the bus's 100 ms on a loaded machine; failing ones are spoilt, not late.
 constexpr uint64_t kPatientReplyMs = 5000;
 
 // r: read, w: write, g: registered goal; the address, then the value.
