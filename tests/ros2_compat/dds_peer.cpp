@@ -1,6 +1,5 @@
-// A plain DDS program, as a ROS 2 node looks on the wire (Cyclone's C API, its own IDL): it publishes a
-// JointState on "rt/compat_from_peer" and prints the serialized samples it receives on "rt/compat_to_peer"
-// and "rt/compat_joint_state", the ROS graph and the participant user data.
+// A plain DDS program (Cyclone's C API, its own IDL), as a ROS 2 node looks on the wire: it publishes a
+// JointState on "rt/compat_from_peer", prints the raw samples it reads, the ROS graph and the user data.
 #include <dds/dds.h>
 #include <dds/ddsi/ddsi_serdata.h>
 
@@ -12,7 +11,6 @@
 
 namespace {
 
-// Takes every waiting sample of `reader` and hands the valid ones to `use`.
 template <typename T, typename F>
 void drain(dds_entity_t reader, F use) {
   void* samples[1] = {nullptr};
@@ -86,9 +84,8 @@ int main(int argc, char** argv) {
     drain<dds_builtintopic_participant_t>(participants, [](const auto& p) {
       void* data = nullptr;
       size_t size = 0;
-      if (dds_qget_userdata(p.qos, &data, &size) && size > 0) {
+      if (dds_qget_userdata(p.qos, &data, &size) && size > 0)
         std::printf("participant user_data=%.*s\n", static_cast<int>(size), static_cast<const char*>(data));
-      }
       dds_free(data);
     });
   }

@@ -17,8 +17,7 @@
 
 namespace {
 
-// Replies that come are awaited this long: a loaded machine (sanitizers, parallel tests) can hold the
-// simulator back far past the bus's 100 ms. Replies meant to fail are spoilt, so they fail at once.
+// Awaited replies may come far past the bus's 100 ms on a loaded machine; failing ones are spoilt, not late.
 constexpr uint64_t kPatientReplyMs = 5000;
 
 // r: read, w: write, g: registered goal; the address, then the value.
@@ -31,7 +30,7 @@ std::string describe(const servo_sim::Frame& f) {
 }
 
 // Servos 1 to 3 on a simulated bus and the bus thread's port on it; no worker: tests run every pass.
-class SimBus : public ::testing::Test {
+class BusTransaction : public ::testing::Test {
  protected:
   void SetUp() override {
     for (uint8_t id = 1; id <= 3; ++id) sim_.addServo(id);
@@ -71,11 +70,7 @@ class SimBus : public ::testing::Test {
   std::unique_ptr<servo::ServoBusThread> bus_;  // destroyed before the motors it serves
 };
 
-using BusFrameBytes = SimBus;
-using BusReplyCheck = SimBus;
-using SerialPort = SimBus;
-
-TEST_F(BusFrameBytes, ExampleFramesGoOutWholeAndOversizedOnesNotAtAll) {
+TEST_F(BusTransaction, ExampleFramesGoOutWholeAndOversizedOnesNotAtAll) {
   uint8_t buf[256] = {};
   EXPECT_EQ(bus_->readRegs(1, 0, buf, 251), 0);   // its reply would overrun the reply buffer
   EXPECT_EQ(bus_->writeRegs(1, 0, buf, 250), 0);  // 257 bytes: more than the transmit buffer
@@ -95,7 +90,7 @@ TEST_F(BusFrameBytes, ExampleFramesGoOutWholeAndOversizedOnesNotAtAll) {
                      {0xFF, 0xFF, 0xFE, 0x02, 0x05, 0xFA}}));
 }
 
-TEST_F(BusReplyCheck, DamagedRepliesFailEveryTransactionAndAHangUpEndsTheWait) {
+TEST_F(BusTransaction, DamagedRepliesFailEveryTransactionAndAHangUpEndsTheWait) {
   std::vector<servo_sim::ServoFaults> cases(6);
   cases[0].bad_checksum = true;
   cases[1].wrong_id = 2;          // checksum right for the wrong id
@@ -121,7 +116,7 @@ TEST_F(BusReplyCheck, DamagedRepliesFailEveryTransactionAndAHangUpEndsTheWait) {
   }
 }
 
-TEST_F(BusReplyCheck, SyncReadTakesEachServosReplyAndNothingElse) {
+TEST_F(BusTransaction, SyncReadTakesEachServosReplyAndNothingElse) {
   sim_.setRegWord(2, 56, 0x8000 | 7);
   const uint8_t ids[2] = {2, 3};
   uint8_t out[2];
@@ -134,7 +129,7 @@ TEST_F(BusReplyCheck, SyncReadTakesEachServosReplyAndNothingElse) {
   EXPECT_EQ(bus_->syncReplyByte(), -1);           // and yields nothing, not servo 2's bytes
 }
 
-TEST_F(SerialPort, SignalsDoNotCutTheWaitShortAndAClosedPortIsHarmless) {
+TEST_F(BusTransaction, SignalsDoNotCutTheWaitShortAndAClosedPortIsHarmless) {
   signal(SIGUSR1, [](int) {});  // a wait for input is never restarted: it sees EINTR
   servo_sim::ServoFaults late;
   late.late_reply_us = 150000;
@@ -151,7 +146,7 @@ TEST_F(SerialPort, SignalsDoNotCutTheWaitShortAndAClosedPortIsHarmless) {
   EXPECT_EQ(bus_->tx_len_, 0);
 }
 
-using BusPass = SimBus;
+using BusPass = BusTransaction;
 
 TEST_F(BusPass, TorqueOnHoldsWhereTheJointStandsAndGoalsGoOutOnlyWhileWanted) {
   sim_.setReg(1, 40, 1);  // found with torque on: switched off once
