@@ -66,9 +66,10 @@ class AllAxisesJointPlanner : public AbstractCmdInterface {
   // Whether every trapezoid axis keeps its own vmax, amax and amin.
   bool withinLimits() const;
   bool listMatches(std::size_t size) const;
-  // The list checks and the hand-over; true when the list was taken.
-  bool takeTrajInterfaces(const std::vector<TrajectoryInterface*>& ptrs);
-  bool takeCubicSplines(const std::vector<CubicPlanner*>& ptrs);
+  // The list checks and the hand-over of ptrs into *list (named name in the
+  // lines it prints); true when the list was taken.
+  template <typename T>
+  bool takeList(std::vector<T*>* list, const std::vector<T*>& ptrs, const char* name);
   // Deletes the planners of old that are in neither list.
   void releaseUnused(const std::vector<TrajectoryInterface*>& old);
 

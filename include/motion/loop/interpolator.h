@@ -139,6 +139,10 @@ class Interpolator {
   static double systemSeconds();
 
   int readMotorStates();
+  // One quantity of every axis into field and values; false, after its line,
+  // at the first read that fails. Runs under state_mutex_.
+  bool readAxes(int (CtrlMotorInterface::*read)(double*), const char* name, double AxisState::*field,
+                std::vector<double>* values);
   void updatePose();
   void publishMotorState(bool value);
   void publishGripperCmdState(bool value);

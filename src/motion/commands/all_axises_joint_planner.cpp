@@ -61,12 +61,29 @@ bool AllAxisesJointPlanner::listMatches(size_t size) const {
   return robot_para_.axis_num >= 0 && size == static_cast<size_t>(robot_para_.axis_num);
 }
 
+template <typename T>
+bool AllAxisesJointPlanner::takeList(std::vector<T*>* list, const std::vector<T*>& ptrs, const char* name) {
+  if (!listMatches(ptrs.size())) {
+    printf("Input %s size not equal robot_para_.axis_num!!!\n", name);
+    return false;
+  }
+  if (std::find(ptrs.begin(), ptrs.end(), nullptr) != ptrs.end()) {
+    printf("Input %s holds an empty planner!!!\n", name);
+    return false;
+  }
+  const std::vector<TrajectoryInterface*> old(list->begin(), list->end());
+  *list = ptrs;
+  releaseUnused(old);
+  planned_ = false;
+  return true;
+}
+
 void AllAxisesJointPlanner::setTrajInterfaces(const std::vector<TrajectoryInterface*>& ptrs) {
-  takeTrajInterfaces(ptrs);
+  takeList(&traj_interface_ptrs_, ptrs, "traj_interface_ptrs_");
 }
 
 void AllAxisesJointPlanner::setCubicSplines(const std::vector<CubicPlanner*>& ptrs) {
-  takeCubicSplines(ptrs);
+  takeList(&cubicSpline_ptrs, ptrs, "cubicSpline_ptrs");
 }
 
 namespace {
@@ -85,48 +102,15 @@ void releaseAll(std::vector<std::unique_ptr<T>>* owned) {
 }  // namespace
 
 bool AllAxisesJointPlanner::adoptTrajInterfaces(std::vector<std::unique_ptr<TrajectoryInterface>> ptrs) {
-  const bool taken = takeTrajInterfaces(rawList(ptrs));
+  const bool taken = takeList(&traj_interface_ptrs_, rawList(ptrs), "traj_interface_ptrs_");
   if (taken) releaseAll(&ptrs);
   return taken;
 }
 
 bool AllAxisesJointPlanner::adoptCubicSplines(std::vector<std::unique_ptr<CubicPlanner>> ptrs) {
-  const bool taken = takeCubicSplines(rawList(ptrs));
+  const bool taken = takeList(&cubicSpline_ptrs, rawList(ptrs), "cubicSpline_ptrs");
   if (taken) releaseAll(&ptrs);
   return taken;
-}
-
-bool AllAxisesJointPlanner::takeTrajInterfaces(const std::vector<TrajectoryInterface*>& ptrs) {
-  if (!listMatches(ptrs.size())) {
-    puts("Input traj_interface_ptrs_ size not equal robot_para_.axis_num!!!");
-    return false;
-  }
-  if (std::find(ptrs.begin(), ptrs.end(), nullptr) != ptrs.end()) {
-    puts("Input traj_interface_ptrs_ holds an empty planner!!!");
-    return false;
-  }
-  std::vector<TrajectoryInterface*> old;
-  old.swap(traj_interface_ptrs_);
-  traj_interface_ptrs_ = ptrs;
-  releaseUnused(old);
-  planned_ = false;
-  return true;
-}
-
-bool AllAxisesJointPlanner::takeCubicSplines(const std::vector<CubicPlanner*>& ptrs) {
-  if (!listMatches(ptrs.size())) {
-    puts("Input cubicSpline_ptrs size not equal robot_para_.axis_num!!!");
-    return false;
-  }
-  if (std::find(ptrs.begin(), ptrs.end(), nullptr) != ptrs.end()) {
-    puts("Input cubicSpline_ptrs holds an empty planner!!!");
-    return false;
-  }
-  std::vector<TrajectoryInterface*> old(cubicSpline_ptrs.begin(), cubicSpline_ptrs.end());
-  cubicSpline_ptrs = ptrs;
-  releaseUnused(old);
-  planned_ = false;
-  return true;
 }
 
 int AllAxisesJointPlanner::setInput(int32_t idx, const TrapezoidPlannerInput* input) {

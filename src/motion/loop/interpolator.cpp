@@ -213,47 +213,36 @@ int Interpolator::readMotorStates() {
     all_torque_off_ = all_off;
   }
 
-  const int axes = robot_para_.axis_num;
   // Position, velocity and torque of a pass are stored under one lock so
   // getAxisStates never mixes two passes.
   std::lock_guard<std::mutex> lock(state_mutex_);
   torques_.clear();
   positions_.clear();
   velocities_.clear();
-  for (int i = 0; i < axes; ++i) {
+  // In this order; the first failure ends the reading of this pass.
+  if (readAxes(&CtrlMotorInterface::getMotorPosition, "getMotorPosition", &AxisState::pos, &positions_) &&
+      readAxes(&CtrlMotorInterface::getVelocity, "getVelocity", &AxisState::vel, &velocities_) &&
+      readAxes(&CtrlMotorInterface::getTorque, "getTorque", &AxisState::torque, &torques_)) {
+    return kMotorReadOk;
+  }
+  return kMotorReadFailed;
+}
+
+bool Interpolator::readAxes(int (CtrlMotorInterface::*read)(double*), const char* name,
+                            double AxisState::*field, std::vector<double>* values) {
+  for (int i = 0; i < robot_para_.axis_num; ++i) {
     const AxisPara& axis = robot_para_.axis_paras[i];
     double value = 0.0;
-    const int rc = axis.motor != nullptr ? axis.motor->getMotorPosition(&value) : -1;
+    const int rc = axis.motor != nullptr ? (axis.motor->*read)(&value) : -1;
     if (rc != 0) {
-      printf("When getMotorPosition has an error,errorcode=<%d>.\n", rc);
-      return kMotorReadFailed;
+      printf("When %s has an error,errorcode=<%d>.\n", name, rc);
+      return false;
     }
-    axis_states_[i].pos = value / axis.ratio;
-    positions_.push_back(axis_states_[i].pos);
+    // Joint values are motor values divided by the ratio; torque is the other way round.
+    axis_states_[i].*field = field == &AxisState::torque ? value * axis.ratio : value / axis.ratio;
+    values->push_back(axis_states_[i].*field);
   }
-  for (int i = 0; i < axes; ++i) {
-    const AxisPara& axis = robot_para_.axis_paras[i];
-    double value = 0.0;
-    const int rc = axis.motor->getVelocity(&value);
-    if (rc != 0) {
-      printf("When getVelocity has an error,errorcode=<%d>.\n", rc);
-      return kMotorReadFailed;
-    }
-    axis_states_[i].vel = value / axis.ratio;
-    velocities_.push_back(axis_states_[i].vel);
-  }
-  for (int i = 0; i < axes; ++i) {
-    const AxisPara& axis = robot_para_.axis_paras[i];
-    double value = 0.0;
-    const int rc = axis.motor->getTorque(&value);
-    if (rc != 0) {
-      printf("When getTorque has an error,errorcode=<%d>.\n", rc);
-      return kMotorReadFailed;
-    }
-    axis_states_[i].torque = value * axis.ratio;
-    torques_.push_back(axis_states_[i].torque);
-  }
-  return kMotorReadOk;
+  return true;
 }
 
 void Interpolator::updatePose() {
