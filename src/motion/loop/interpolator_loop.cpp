@@ -81,10 +81,6 @@ void Interpolator::runPass() {
   updatePose();
   publishSystemState(abnormal_flag);
 
-  if (collision_result_ == kCollisionFound) {
-    stop_flag_ = 1;
-  }
-
   if (loop_.idle) {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     if (cmd_queue_.empty()) {
@@ -95,6 +91,12 @@ void Interpolator::runPass() {
     loop_.t = 0.0;
     loop_.idle = false;
     loop_.wait_peroid_num = 0;
+  }
+
+  // Only with a command in hand: raised while idle, the flag would outlive a
+  // recover and stop the first command after it.
+  if (collision_result_ == kCollisionFound) {
+    stop_flag_ = 1;
   }
 
   if (stop_flag_ == 1) {

@@ -251,6 +251,7 @@ TEST_F(InterpolatorTest, StopsAndCollisionsCancelOnlyWhatTheyShould) {
   move(std::vector<double>(6, 0.2));
   ip_->testRaiseCollision();
   ASSERT_TRUE(runUntilIdle(5));
+  passes(3);  // idle passes while the collision stands
   EXPECT_EQ(motors_[0]->position(), 0.0);
   ip_->setAbnormalFlag(false);
   move(std::vector<double>(6, 0.2));
