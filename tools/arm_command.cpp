@@ -32,6 +32,7 @@
 #include "sensor_msgs/msg/joint_state.hpp"
 #include "std_msgs/msg/bool.hpp"
 #include "std_msgs/msg/float64_multi_array.hpp"
+#include "std_msgs/msg/string.hpp"
 #include "server/wire_frame.h"
 
 namespace {
@@ -167,7 +168,8 @@ int ros(int argc, char** argv) {
   auto enable_sub = node->create_subscription<std_msgs::msg::Bool>(
       "A_arm_motor_enable_topic", rclcpp::QoS(10), [&](const std_msgs::msg::Bool& m) { enabled = m.data; });
   auto serve = node->create_publisher<std_msgs::msg::Bool>("serve_on_topic", rclcpp::QoS(10));
-  auto stop = node->create_publisher<std_msgs::msg::Bool>("stop_topic", rclcpp::QoS(10));
+  // The node takes a free text on stop_topic: another type would never match.
+  auto stop = node->create_publisher<std_msgs::msg::String>("stop_topic", rclcpp::QoS(10));
   auto move = node->create_publisher<std_msgs::msg::Float64MultiArray>("movj_topic", rclcpp::QoS(10));
 
   std::thread spinner([node] { rclcpp::spin(node); });
@@ -186,10 +188,14 @@ int ros(int argc, char** argv) {
       std_msgs::msg::Float64MultiArray m;
       m.data = movj;
       move->publish(m);
+    } else if (what == "stop") {
+      std_msgs::msg::String m;
+      m.data = "arm_command";
+      stop->publish(m);
     } else {
       std_msgs::msg::Bool m;
-      m.data = what != "off";
-      (what == "stop" ? stop : serve)->publish(m);
+      m.data = what == "on";
+      serve->publish(m);
     }
     std::this_thread::sleep_for(500ms);
     printf("published on %s\n", what == "movj" ? "movj_topic" : what == "stop" ? "stop_topic" : "serve_on_topic");
