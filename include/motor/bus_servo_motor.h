@@ -30,6 +30,8 @@ class busServoMotor : public CtrlMotorInterface {
   int seHome(uint32_t timeout_s) override;
   int getTorque(double* torque) override;
   int getVelocity(double* velocity) override;
+  // Never-trusted readings are as old as can be.
+  int getReadingAge(uint32_t* passes) override;
   void updateFeedback();
 
   // Returned by setMotorPosition for an angle that is not a finite number.

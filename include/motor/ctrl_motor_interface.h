@@ -24,6 +24,13 @@ class CtrlMotorInterface {
   virtual int seHome(uint32_t timeout_s) = 0;
   virtual int getTorque(double* torque) = 0;
   virtual int getVelocity(double* velocity) = 0;
+  // Passes of the motor's own reader since position and velocity were last
+  // read and trusted: 0 when they come from its latest pass. A motor without
+  // a reader of its own is always current.
+  virtual int getReadingAge(uint32_t* passes) {
+    *passes = 0;
+    return kMotorOk;
+  }
 
   uint32_t id_ = 0;
   uint8_t reverse_ = 0;

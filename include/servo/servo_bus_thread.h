@@ -45,19 +45,39 @@ class ServoBusThread : public ServoFamilyA {
 
   static constexpr int kBaud = 1000000;
   static constexpr unsigned kPassSleepUs = 5000;
-  // A single lost reply under load must not read as a servo gone: only this
-  // many failed register-40 reads in a row take a servo offline.
-  static constexpr uint8_t kMissedReadsOffline = 3;
+  // A torque reading of 0 from a servo confirmed on counts only when this
+  // many passes in a row read it.
+  static constexpr uint8_t kTorqueOffReads = 2;
+  // A position reading is trusted only within what the servo can move since
+  // the last trusted one: its top speed (about 300 degrees/s) with half again
+  // as margin, plus a few steps of reading noise. One garbled reply that
+  // passes the checksum then never moves a joint.
+  static constexpr double kServoTopSpeed = 3400.0;  // steps/s
+  static constexpr double kPlausibleSpeedMargin = 1.5;
+  static constexpr double kPlausibleNoiseSteps = 8.0;
+  static bool plausibleMove(int from, int to, int64_t elapsed_us);
+  static int64_t steadyUs();
+  // The clock that times the readings, in microseconds; a seam for tests.
+  int64_t (*clock_us_)() = &ServoBusThread::steadyUs;
 
  private:
   void serveServo(uint32_t id, ServoState* state);
-  void switchTorque(uint8_t bus_id, bool on, bool fresh_feedback, int position);
+  enum class Trust {
+    kTrusted,      // taken as the servo's position
+    kImplausible,  // further from the last trusted one than the servo can move
+    kUnconfirmed,  // back from silence, not yet confirmed by a second reading
+  };
+  // Whether a position read now may be taken as the servo's; the caller holds state->mtx.
+  static Trust trustReading(ServoState* state, int position, int64_t asked_us, int64_t now_us);
+  void switchTorque(uint8_t bus_id, bool on, bool trusted, int position);
   ServoState* lookupServo(uint32_t id);
 
   std::thread worker_;
   ServoMap servos_;
   std::mutex map_mtx_;
   std::atomic<bool> stop_{false};
+  // Passes begun; stamps each servo's readings.
+  uint32_t pass_ = 0;
   // The worker's copy of the map for the pass under way.
   std::vector<std::pair<uint32_t, ServoState*>> pass_entries_;
 };

@@ -3,6 +3,11 @@
 #include <cstdint>
 #include <mutex>
 
+// A single lost or implausible reply under load must not read as a servo
+// gone: only this many failed register-40 or feedback reads in a row take a
+// servo offline. A block starts offline (both counts at this value).
+constexpr uint8_t kMissedReadsOffline = 3;
+
 // Present values in raw servo units and the wishes of the motor that owns the
 // block; shared with the bus thread and guarded by mtx.
 struct ServoState {
@@ -22,8 +27,25 @@ struct ServoState {
   uint8_t want_enable = 0;
   uint8_t calibrate = 0;
   uint8_t acc = 0;
-  // Register-40 reads failed in a row; kept by the bus thread alone.
-  uint8_t missed_reads = 0;
+  // Kept by the bus thread alone: how far the readings above can be trusted.
+  // Register-40 reads failed in a row.
+  uint8_t missed_reads = kMissedReadsOffline;
+  // Feedback reads failed or not plausible in a row.
+  uint8_t feedback_missed = kMissedReadsOffline;
+  // Register-40 readings of 0 in a row while enabled holds 1, and whether
+  // torque was wanted at the first of them.
+  uint8_t torque_off_reads = 0;
+  uint8_t torque_off_unasked = 0;
+  // The last bus pass that served this servo, and the pass whose reading
+  // position and speed hold: equal when they were read in the latest pass.
+  uint32_t served_pass = 0;
+  uint32_t feedback_pass = 0;
+  // When position was last trusted (steady clock, microseconds); 0: never
+  // since registration or a calibration, so the next reading is taken as is.
+  int64_t trusted_us = 0;
+  // The last reading received, trusted or not, and when; 0: the last read failed.
+  int32_t received_position = 0;
+  int64_t received_us = 0;
   std::mutex mtx;
 };
 

@@ -186,6 +186,7 @@ ServoSnapshot ServoBusSim::servo(uint8_t id) const {
   s.registered_pending = v.hasRegistered();
   s.calibrations = v.calibrations();
   s.actions = v.actions();
+  s.max_goal_gap = v.maxGoalGap();
   return s;
 }
 
@@ -343,14 +344,34 @@ void ServoBusSim::advanceMotion(Clock::time_point now) {
   const double dt = std::chrono::duration<double>(now - last_motion_).count();
   if (dt <= 0.0) return;
   last_motion_ = now;
-  for (auto& kv : servos_) kv.second.advance(dt);
+  for (auto& kv : servos_) {
+    auto f = faults_.find(kv.first);
+    if (f == faults_.end() || !f->second.stuck) kv.second.advance(dt);
+  }
+}
+
+void ServoBusSim::garble(uint8_t id, uint8_t from, size_t len, uint8_t* data) const {
+  auto f = faults_.find(id);
+  if (f == faults_.end() || (f->second.only_read_at >= 0 && f->second.only_read_at != from)) return;
+  auto add = [&](uint8_t reg, int offset) {
+    if (offset == 0 || reg < from || reg + 2u > from + len) return;
+    uint8_t* at = data + (reg - from);
+    const int value = decodeSignMagnitude(static_cast<uint16_t>(at[0] | at[1] << 8), 15) + offset;
+    const uint16_t raw = encodeSignMagnitude(value, 15);
+    at[0] = static_cast<uint8_t>(raw & 0xFF);
+    at[1] = static_cast<uint8_t>(raw >> 8);
+  };
+  add(kRegPresentPosition, f->second.position_offset);
+  add(kRegPresentSpeed, f->second.speed_offset);
 }
 
 void ServoBusSim::reply(SimServo& servo, uint8_t error, const uint8_t* params, size_t n, Clock::time_point ready,
-                        Clock::time_point* chain) {
+                        Clock::time_point* chain, int read_from) {
   ServoFaults* f = nullptr;
   auto fit = faults_.find(servo.id());
-  if (fit != faults_.end()) f = &fit->second;
+  if (fit != faults_.end() && (fit->second.only_read_at < 0 || fit->second.only_read_at == read_from)) {
+    f = &fit->second;
+  }
 
   Pending p;
   if (f && f->hang_up) {
@@ -407,7 +428,8 @@ void ServoBusSim::handleFrame(const Frame& frame, Clock::time_point now) {
       }
       uint8_t data[kRegisterCount];
       const uint8_t err = target->second.read(prm[0], prm[1], data);
-      reply(target->second, err, data, err ? 0 : prm[1], ready, nullptr);
+      garble(frame.id, prm[0], prm[1], data);
+      reply(target->second, err, data, err ? 0 : prm[1], ready, nullptr, prm[0]);
       break;
     }
     case kInstWrite:

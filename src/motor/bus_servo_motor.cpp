@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 
 #include "servo/servo_bus_thread.h"
 
@@ -77,6 +78,13 @@ int busServoMotor::getVelocity(double* velocity) {
   return kMotorOk;
 }
 
+int busServoMotor::getReadingAge(uint32_t* passes) {
+  std::lock_guard<std::mutex> lock(state_.mtx);
+  // Passes are counted from 1, so 0 means nothing was ever trusted.
+  *passes = state_.feedback_pass == 0 ? UINT32_MAX : state_.served_pass - state_.feedback_pass;
+  return kMotorOk;
+}
+
 int busServoMotor::getTorque(double* torque) {
   std::lock_guard<std::mutex> lock(state_.mtx);
   if (torque != nullptr) *torque = static_cast<double>(state_.current) * kTorquePerCurrentUnit;
@@ -86,7 +94,8 @@ int busServoMotor::getTorque(double* torque) {
 int busServoMotor::setEnableStatus(bool enable) {
   std::lock_guard<std::mutex> lock(state_.mtx);
   // A goal stored before the torque went off must not be replayed when it
-  // comes back on: the arm would jump to a stale position.
+  // comes back on: the arm would jump to a stale position. A servo that cut
+  // its own torque has had its wish cleared, so it comes back the same way.
   if (enable && state_.want_enable == 0) state_.goal_valid = 0;
   state_.want_enable = enable ? 1 : 0;
   return kMotorOk;

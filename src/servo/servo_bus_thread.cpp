@@ -3,7 +3,9 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "arm_build_config.h"
 #include "servo_family_ops.h"
@@ -68,30 +70,79 @@ void ServoBusThread::servePass() {
     std::lock_guard<std::mutex> lock(map_mtx_);
     pass_entries_.assign(servos_.begin(), servos_.end());
   }
+  // 0 stands for never in the servo blocks.
+  if (++pass_ == 0) pass_ = 1;
   for (const auto& entry : pass_entries_) serveServo(entry.first, entry.second);
   triggerAction(kBroadcastId);
 }
 
+bool ServoBusThread::plausibleMove(int from, int to, int64_t elapsed_us) {
+  const double reach = kServoTopSpeed * kPlausibleSpeedMargin * static_cast<double>(elapsed_us) / 1e6;
+  return std::abs(to - from) <= reach + kPlausibleNoiseSteps;
+}
+
+int64_t ServoBusThread::steadyUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+ServoBusThread::Trust ServoBusThread::trustReading(ServoState* state, int position, int64_t asked_us,
+                                                   int64_t now_us) {
+  Trust trust = Trust::kTrusted;
+  if (state->trusted_us != 0 && !plausibleMove(state->position, position, now_us - state->trusted_us)) {
+    trust = Trust::kImplausible;
+  } else if (state->trusted_us != 0 && state->feedback_missed >= kMissedReadsOffline &&
+             (state->received_us == 0 ||
+              !plausibleMove(state->received_position, position, now_us - state->received_us))) {
+    // Back from silence, two readings must agree before either is taken.
+    trust = Trust::kUnconfirmed;
+  }
+  state->received_position = position;
+  state->received_us = asked_us;
+  if (trust == Trust::kTrusted) state->trusted_us = asked_us;
+  return trust;
+}
+
 void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
   const uint8_t bus_id = static_cast<uint8_t>(id);
-  const bool fresh_feedback = readFeedback(bus_id) != -1;
+  // The reading was taken between asking and answering: measuring from the
+  // asking of the last trusted one never understates how far it could move.
+  const int64_t asked_us = clock_us_();
+  const bool answered = readFeedback(bus_id) != -1;
+  const int64_t answered_us = clock_us_();
+  Trust trust = Trust::kUnconfirmed;
   int position = 0;
-  if (fresh_feedback) {
-    position = readPosition(-1);
-    const int speed = readSpeed(-1);
-    const int load = readLoad(-1);
-    const int voltage = readVoltage(-1);
-    const int temperature = readTemperature(-1);
-    const int moving = readMoving(-1);
-    const int current = readCurrent(-1);
+  int last_trusted = 0;
+  {
+    const int read_position = answered ? readPosition(-1) : 0;
     std::lock_guard<std::mutex> lock(state->mtx);
-    state->position = position;
-    state->speed = speed;
-    state->load = load;
-    state->voltage = voltage;
-    state->temperature = temperature;
-    state->moving = moving;
-    state->current = current;
+    state->served_pass = pass_;
+    if (answered) {
+      trust = trustReading(state, read_position, asked_us, answered_us);
+      last_trusted = state->position;
+    } else {
+      state->received_us = 0;
+    }
+    if (trust == Trust::kTrusted) {
+      position = read_position;
+      state->position = position;
+      state->speed = readSpeed(-1);
+      state->load = readLoad(-1);
+      state->voltage = readVoltage(-1);
+      state->temperature = readTemperature(-1);
+      state->moving = readMoving(-1);
+      state->current = readCurrent(-1);
+      state->feedback_pass = pass_;
+      state->feedback_missed = 0;
+    } else if (state->feedback_missed < kMissedReadsOffline) {
+      ++state->feedback_missed;
+    }
+  }
+  const bool trusted = trust == Trust::kTrusted;
+  if (trust == Trust::kImplausible) {
+    printf("%sservo nodeid:%d position %d is not plausible after %d!%s\n", kRed, static_cast<int>(id),
+           readPosition(-1), last_trusted, kReset);
   }
 
   bool calibrate;
@@ -104,23 +155,42 @@ void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
     if (writeRegByte(bus_id, servo_reg::kTorqueEnable, servo_reg::kCalibrateMiddle) > 0) {
       std::lock_guard<std::mutex> lock(state->mtx);
       state->calibrate = 0;
+      // The present position now reads the middle: nothing to compare with.
+      state->trusted_us = 0;
     }
     return;
   }
 
   const int torque = readRegByte(bus_id, servo_reg::kTorqueEnable);
+  const uint8_t error_byte = status_;
   uint8_t want_enable, enabled, goal_valid, acc;
   uint16_t goal_position, goal_speed;
+  bool unconfirmed = false;
+  bool cut = false;
   {
     std::lock_guard<std::mutex> lock(state->mtx);
     if (torque != -1) {
-      state->enabled = torque != 0 ? 1 : 0;
-      state->online = 1;
       state->missed_reads = 0;
-    } else {
-      if (state->missed_reads < kMissedReadsOffline) ++state->missed_reads;
-      if (state->missed_reads == kMissedReadsOffline) state->online = 0;
+      if (torque != 0 || state->enabled == 0) {
+        state->enabled = torque != 0 ? 1 : 0;
+        state->torque_off_reads = 0;
+      } else if (++state->torque_off_reads < kTorqueOffReads) {
+        // One reading of 0 from a servo confirmed on acts on nothing.
+        unconfirmed = true;
+        state->torque_off_unasked = state->want_enable;
+      } else {
+        state->enabled = 0;
+        state->torque_off_reads = 0;
+        // Dropped by the servo itself (its protection) while torque was
+        // wanted throughout: it stays off until the next serve-on asks again.
+        cut = state->torque_off_unasked != 0 && state->want_enable != 0;
+        if (cut) state->want_enable = 0;
+      }
+    } else if (state->missed_reads < kMissedReadsOffline) {
+      ++state->missed_reads;
     }
+    state->online = state->missed_reads < kMissedReadsOffline &&
+                    state->feedback_missed < kMissedReadsOffline;
     want_enable = state->want_enable;
     enabled = state->enabled;
     goal_valid = state->goal_valid;
@@ -129,22 +199,27 @@ void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
     acc = state->acc;
   }
   if (torque == -1) printf("%sservo nodeid:%d read error!%s\n", kRed, static_cast<int>(id), kReset);
+  if (cut) {
+    printf("%sservo nodeid:%d turned its torque off by itself, error byte 0x%02X!%s\n", kRed,
+           static_cast<int>(id), error_byte, kReset);
+  }
 
-  if ((want_enable != 0) != (enabled != 0)) {
+  if (!unconfirmed && (want_enable != 0) != (enabled != 0)) {
     printf("need set motor %s.\n", want_enable != 0 ? "true" : "flase");
-    switchTorque(bus_id, want_enable != 0, fresh_feedback, position);
+    switchTorque(bus_id, want_enable != 0, trusted, position);
   }
   if (want_enable != 0 && goal_valid != 0) {
     writePositionDeferred(bus_id, static_cast<int16_t>(goal_position), goal_speed, acc);
   }
 }
 
-void ServoBusThread::switchTorque(uint8_t bus_id, bool on, bool fresh_feedback, int position) {
+void ServoBusThread::switchTorque(uint8_t bus_id, bool on, bool trusted, int position) {
   // A servo keeps its old goal while off, and the joint may have been moved by
   // hand: first it is told to hold where it stands (both registers count the
-  // same steps). Without this pass's reading or an acknowledged goal, wait a pass.
-  if (on && (!fresh_feedback || servo_family::writeSignedWord(*this, bus_id, servo_reg::kGoalPosition,
-                                                              position, kPositionSignBit) <= 0)) {
+  // same steps). Without this pass's trusted reading or an acknowledged goal,
+  // wait a pass.
+  if (on && (!trusted || servo_family::writeSignedWord(*this, bus_id, servo_reg::kGoalPosition,
+                                                       position, kPositionSignBit) <= 0)) {
     return;
   }
   writeRegByte(bus_id, servo_reg::kTorqueEnable, on ? 1 : 0);

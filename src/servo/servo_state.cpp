@@ -17,7 +17,15 @@ void resetServoState(ServoState& state) {
   state.want_enable = 0;
   state.calibrate = 0;
   state.acc = 0;
-  state.missed_reads = 0;
+  state.missed_reads = kMissedReadsOffline;
+  state.feedback_missed = kMissedReadsOffline;
+  state.torque_off_reads = 0;
+  state.torque_off_unasked = 0;
+  state.served_pass = 0;
+  state.feedback_pass = 0;
+  state.trusted_us = 0;
+  state.received_position = 0;
+  state.received_us = 0;
 }
 
 void fillServoFeedback(const ServoState& state, ServoFeedback* out) {

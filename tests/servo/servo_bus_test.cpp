@@ -154,7 +154,8 @@ TEST_F(BusPass, TorqueOnHoldsWhereTheJointStandsAndGoalsGoOutOnlyWhileWanted) {
   EXPECT_EQ(pass(), "1[r56 r40 w40=0]");
   EXPECT_EQ(m.setMotorPosition(-1.0), kMotorOk);
   EXPECT_EQ(pass(), "1[r56 r40]");  // not sent while torque is not wanted
-  sim_.setRegWord(1, 56, 3000);     // moved by hand while off
+  sim_.setRegWord(1, 56, 3000);     // moved by hand while off, slower than the servo could
+  usleep(200000);
   m.setEnableStatus(true);
   spoil(1, 1);  // without this pass's reading the switch waits
   EXPECT_EQ(pass(), "1[r56 r40]");
@@ -185,7 +186,58 @@ TEST_F(BusPass, ServoIsOfflineOnlyAfterThreeFailedReadsInARowWhileOthersAreServe
   }
   sim_.clearFaults(2);
   pass();
+  EXPECT_EQ(m.state_.online, 0);  // back from silence, a reading counts once a second one agrees
+  pass();
   EXPECT_EQ(m.state_.online + m.state_.enabled, 2);
+}
+
+// What one reply says is not taken on its word: a position the servo could not have reached in the
+// time, a torque reading of 0 from a servo that holds torque; torque the servo cut itself stays off.
+TEST_F(BusPass, ReadingsTheBusDidNotConfirmAreNotActedOn) {
+  static int64_t now_us = 1;
+  bus_->clock_us_ = [] { return now_us; };
+  busServoMotor& m = motor(1, false);
+  pass();
+  servo_sim::ServoFaults f;
+  f.only_read_at = 56;
+  f.position_offset = 650;
+  f.remaining = 1;
+  sim_.setFaults(1, f);
+  m.setEnableStatus(true);
+  uint32_t age = 0;
+  EXPECT_EQ(pass(), "1[r56 r40]");  // torque waits for a position it can trust
+  EXPECT_EQ(m.getReadingAge(&age) + age + m.state_.position, 1 + 2048);
+  EXPECT_EQ(pass(), "1[r56 r40 w42=2048 w40=1]");
+  f.position_offset = 100, f.remaining = -1;
+  sim_.setFaults(1, f);
+  now_us += 5000;
+  pass();
+  EXPECT_EQ(m.state_.position, 2048);
+  now_us += 100000;  // time enough to have got there
+  pass();
+  EXPECT_EQ(m.state_.position, 2148);
+  f.position_offset = 0, f.bad_checksum = true;  // position reads alone fail: offline on the third
+  sim_.setFaults(1, f);
+  now_us += 100000;
+  for (int missed = 1; missed <= 3; ++missed, pass()) EXPECT_EQ(m.state_.online, 1) << missed;
+  EXPECT_EQ(m.getReadingAge(&age) + age + m.state_.online, 3u);
+  sim_.clearFaults(1);
+  for (int i = 0; i < 2; ++i) pass();
+  sim_.setReg(1, 40, 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(pass(), "1[r56 r40]");  // one stray reading of 0
+  sim_.setReg(1, 40, 1);
+  pass();
+  f = servo_sim::ServoFaults();
+  f.error_byte = 0x20;  // overload: the servo drops its torque itself
+  sim_.setFaults(1, f);
+  sim_.setReg(1, 40, 0);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(pass(), "1[r56 r40]") << i;
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "\033[1;31mservo nodeid:1 turned its torque off by itself, error byte 0x20!\033[0m\n");
+  EXPECT_EQ(m.state_.enabled + m.state_.online, 1);
+  m.setEnableStatus(true);  // the next serve-on
+  EXPECT_EQ(pass(), "1[r56 r40 w42=2048 w40=1]");
 }
 
 TEST_F(BusPass, HomeRequestReplacesTorqueAndGoalHandlingUntilAcknowledged) {

@@ -49,6 +49,10 @@ class AllAxisesJointPlanner : public AbstractCmdInterface {
   // Where every axis is left once the move has run: each planner sampled
   // past its end. False, with ends untouched, for a move the loop would not run.
   bool endPositions(std::vector<double>* ends) const;
+  // A trapezoid move planned anew from start[i] on every axis, to the same
+  // targets with the same limits: plan's result, or -1 for a move of another
+  // kind or too short a start.
+  int rebase(const std::vector<double>& start);
 
   std::vector<TrajectoryInterface*> traj_interface_ptrs_;
   std::vector<CubicPlanner*> cubicSpline_ptrs;

@@ -25,6 +25,8 @@ struct AxisState {
   double vel = 0.0;
   double acc = 0.0;  // not measured
   double torque = 0.0;
+  // Passes of the motor's reader since pos and vel were read: 0 for its latest.
+  uint32_t age = 0;
 };
 
 // Planned state of one axis, by finite difference of the samples.
@@ -123,6 +125,8 @@ class Interpolator {
     int wait_peroid_num = 0;
     bool goal = false;
     int gripper_polls = 0;
+    int fresh_waits = 0;    // passes a new trajectory waited for current readings
+    int settle_passes = 0;  // passes since the plan ended without arriving
     double time_scale = 1.0;
   };
 
@@ -161,6 +165,15 @@ class Interpolator {
   // Fills stop_bound_ for the stop just planned.
   void planStopBounds();
   void runTrajectory(AllAxisesJointPlanner* planner, bool enabled);
+  // Before a trajectory's first sample: true while it waits (a while) for a
+  // reading of every axis from the latest pass.
+  bool awaitingReadings();
+  // Ends the command when a reading is still not current; re-plans a
+  // trapezoid move that would start away from where the readings put the arm.
+  bool startFromReadings(AllAxisesJointPlanner* planner);
+  // With the plan at its end: whether every axis is current, at rest and at
+  // its goal; prints why not once the settle time has passed.
+  bool arrived();
   void runMotorIo(MotorIoCmd* cmd, bool enabled);
   void runGripper(SetIoCmd* cmd);
   void sleepPass() const;

@@ -39,6 +39,10 @@ struct ServoFaults {
   std::vector<uint8_t> noise;     // bytes sent just before each reply
   bool hang_up = false;           // the next frame to this servo hangs the pty up instead (once)
   int remaining = -1;             // replies the faults last for; -1 until cleared
+  int only_read_at = -1;          // >= 0: only replies to reads from this register are touched
+  int position_offset = 0;        // added to the present position a reply carries (a garbled reading)
+  int speed_offset = 0;           // added to the present speed a reply carries
+  bool stuck = false;             // the shaft does not move, whatever its goal (a blocked joint)
 };
 
 // How late replies left against their emulated due time: what the simulator
@@ -63,6 +67,7 @@ struct ServoSnapshot {
   bool registered_pending = false;
   int calibrations = 0;  // calibration writes carried out
   int actions = 0;       // registered writes carried out
+  int max_goal_gap = 0;  // furthest a goal set over the bus lay from where the shaft stood
 };
 
 // A bus of simulated family A servos behind a pseudo-terminal. Open the
@@ -128,9 +133,12 @@ class ServoBusSim {
 
   void run();
   void handleFrame(const Frame& frame, Clock::time_point now);
+  // read_from: the register a read started at, or -1 for other replies.
   void reply(SimServo& servo, uint8_t error, const uint8_t* params, size_t n,
-             Clock::time_point ready, Clock::time_point* chain);
+             Clock::time_point ready, Clock::time_point* chain, int read_from = -1);
   void advanceMotion(Clock::time_point now);
+  // A read's data as a faulty servo would report it.
+  void garble(uint8_t id, uint8_t from, size_t len, uint8_t* data) const;
   void flushDue(Clock::time_point now);
   void closePty();
 

@@ -265,6 +265,21 @@ int AllAxisesJointPlanner::calAllJointsPostion(std::vector<double>& positions, d
   return calJointsPostion(positions, t);
 }
 
+int AllAxisesJointPlanner::rebase(const std::vector<double>& start) {
+  if (planner_type_ != kPlannerTrapezoid || !listMatches(traj_interface_ptrs_.size()) ||
+      start.size() < traj_interface_ptrs_.size()) {
+    return -1;
+  }
+  for (size_t i = 0; i < traj_interface_ptrs_.size(); ++i) {
+    const TrapezoidPlanner* p = asTrapezoid(traj_interface_ptrs_[i]);
+    if (p == nullptr) return -1;
+    TrapezoidPlannerInput input = p->plannerInput();
+    input.q0 = start[i];
+    traj_interface_ptrs_[i]->setInput(&input);
+  }
+  return plan();
+}
+
 bool AllAxisesJointPlanner::endPositions(std::vector<double>* ends) const {
   const bool trapezoid = planner_type_ == kPlannerTrapezoid;
   const size_t listed = trapezoid ? traj_interface_ptrs_.size() : cubicSpline_ptrs.size();

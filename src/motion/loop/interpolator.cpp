@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 #include "motion/commands/abstract_cmd_interface.h"
@@ -223,6 +224,10 @@ int Interpolator::readMotorStates() {
   if (readAxes(&CtrlMotorInterface::getMotorPosition, "getMotorPosition", &AxisState::pos, &positions_) &&
       readAxes(&CtrlMotorInterface::getVelocity, "getVelocity", &AxisState::vel, &velocities_) &&
       readAxes(&CtrlMotorInterface::getTorque, "getTorque", &AxisState::torque, &torques_)) {
+    for (int i = 0; i < robot_para_.axis_num; ++i) {
+      uint32_t& age = axis_states_[i].age;
+      if (robot_para_.axis_paras[i].motor->getReadingAge(&age) != 0) age = UINT32_MAX;
+    }
     return kMotorReadOk;
   }
   return kMotorReadFailed;

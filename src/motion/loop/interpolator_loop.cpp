@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <string>
 #include <thread>
 
 #include "motion/commands/abstract_cmd_interface.h"
@@ -13,8 +14,21 @@
 #include "motion/commands/set_io_cmd.h"
 
 namespace {
-// An axis measured slower than this has arrived.
+// An axis measured slower than this is at rest.
 constexpr double kGoalRestVel = 0.01;
+// An axis at rest this close to its goal has arrived: above what the servos'
+// reading scale (0.088 degrees a step) and a holding servo's error leave.
+constexpr double kArrivedTolerance = 0.02;
+// A move that has not arrived this long after its plan ended never will (a
+// stalled joint, a speed reading that never settles): it ends, and the next
+// command runs.
+constexpr double kSettleTimeS = 3.0;
+constexpr int kSettlePasses = static_cast<int>(kSettleTimeS / 0.005);
+// How long a new trajectory waits for a reading of every axis from the latest pass.
+constexpr int kFreshWaitPasses = 100;
+// A trapezoid move starting further than this from where an axis stands is
+// planned again from the readings (about three feedback steps).
+constexpr double kRebaseTolerance = 0.005;
 // A stop has ended when every planned velocity is below this.
 constexpr double kStopRestVel = 1e-5;
 // Rounding of the finite difference must not kill a sample planned at the limit.
@@ -157,6 +171,8 @@ void Interpolator::endCommand() {
   loop_.goal = false;
   loop_.wait_peroid_num = 0;
   loop_.gripper_polls = 0;
+  loop_.fresh_waits = 0;
+  loop_.settle_passes = 0;
   // The next trajectory starts from the measured position, and a later stop
   // must not ramp along the velocities of a command that is gone.
   loop_.sample_count = 0;
@@ -167,11 +183,13 @@ void Interpolator::endCommand() {
 }
 
 void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
+  if (loop_.sample_count == 0 && awaitingReadings()) return;
   if (!enabled) {
     puts("enable is OFF, the trajectory can not be executed!");
     endCommand();
     return;
   }
+  if (loop_.sample_count == 0 && !startFromReadings(planner)) return;
   const int r = planner->calAllJointsPostion(target_positions_, loop_.t);
   if (r == kSampleError) {
     puts("calAllJointsPostion return error!");
@@ -223,21 +241,78 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
       return;
     }
   }
-  if (r == kSampleFinished) {
-    bool at_rest = true;
-    for (int i = 0; i < axes; ++i) {
-      if (!(std::fabs(axis_states_[i].vel) <= kGoalRestVel)) {
-        at_rest = false;
-      }
-    }
-    loop_.goal = at_rest;
-  }
+  loop_.goal = r == kSampleFinished && arrived();
   loop_.t += period_;
 
-  if (r == kSampleFinished && loop_.goal) {
+  if (loop_.goal) {
     puts("plan and curpos arrives goal");
     endCommand();
+  } else if (loop_.settle_passes > kSettlePasses) {
+    endCommand();
   }
+}
+
+bool Interpolator::awaitingReadings() {
+  for (int i = 0; i < robot_para_.axis_num; ++i) {
+    // A reading missed now and then comes back within a few passes; a servo
+    // that stays unread goes offline and the move is refused as disabled.
+    if (axis_states_[i].age != 0) return ++loop_.fresh_waits <= kFreshWaitPasses;
+  }
+  return false;
+}
+
+bool Interpolator::startFromReadings(AllAxisesJointPlanner* planner) {
+  const int axes = robot_para_.axis_num;
+  for (int i = 0; i < axes; ++i) {
+    if (axis_states_[i].age != 0) {
+      printf("The trajectory can not start: the <%d> axis has no current position reading.\n", i + 1);
+      endCommand();
+      return false;
+    }
+  }
+  if (planner->planner_type_ != kPlannerTrapezoid ||
+      planner->calAllJointsPostion(target_positions_, 0.0) == kSampleError) {
+    return true;
+  }
+  // Planned from where the move before it ends, or from an older reading: it
+  // must start where the arm stands now.
+  int worst = -1;
+  double worst_off = kRebaseTolerance;
+  std::vector<double> measured(axes);
+  for (int i = 0; i < axes; ++i) {
+    measured[i] = axis_states_[i].pos;
+    const double off = std::fabs(target_positions_[i] - measured[i]);
+    if (!(off <= worst_off)) worst = i, worst_off = off;
+  }
+  if (worst >= 0) {
+    printf("The <%d> axis was planned from %lf but stands at %lf: the move is planned again from "
+           "the measured position.\n",
+           worst + 1, target_positions_[worst], measured[worst]);
+    planner->rebase(measured);
+  }
+  return true;
+}
+
+bool Interpolator::arrived() {
+  auto settled = [this](int i) {
+    const AxisState& axis = axis_states_[i];
+    return axis.age == 0 && std::fabs(axis.vel) <= kGoalRestVel &&
+           std::fabs(axis.pos - target_positions_[i]) <= kArrivedTolerance;
+  };
+  bool all = true;
+  for (int i = 0; i < robot_para_.axis_num; ++i) all = all && settled(i);
+  if (all || ++loop_.settle_passes <= kSettlePasses) return all;
+  std::string away;
+  for (int i = 0; i < robot_para_.axis_num; ++i) {
+    if (settled(i)) continue;
+    const AxisState& axis = axis_states_[i];
+    char part[128];
+    snprintf(part, sizeof(part), "%s<%d> %lf rad from its goal at %lf rad/s%s", away.empty() ? "" : ", ", i + 1,
+             axis.pos - target_positions_[i], axis.vel, axis.age != 0 ? " (no current reading)" : "");
+    away += part;
+  }
+  printf("The trajectory has not arrived %.1lf s after its plan ended: %s.\n", kSettleTimeS, away.c_str());
+  return false;
 }
 
 void Interpolator::runMotorIo(MotorIoCmd* cmd, bool enabled) {
