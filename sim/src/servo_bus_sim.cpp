@@ -186,7 +186,6 @@ ServoSnapshot ServoBusSim::servo(uint8_t id) const {
   s.registered_pending = v.hasRegistered();
   s.calibrations = v.calibrations();
   s.actions = v.actions();
-  s.max_goal_gap = v.maxGoalGap();
   return s;
 }
 

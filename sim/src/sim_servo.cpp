@@ -69,9 +69,6 @@ uint8_t SimServo::write(uint8_t addr, const uint8_t* data, size_t len) {
     if (readOnly(a)) continue;
     regs_[a] = data[k];
   }
-  if (addr <= kRegGoalPosition + 1u && addr + len > kRegGoalPosition) {
-    max_goal_gap_ = std::max(max_goal_gap_, static_cast<int>(std::fabs(goalPosition() - pos_)));
-  }
   return 0;
 }
 

@@ -57,3 +57,40 @@ TEST_F(FaultHandling, GarbageFloodAndSilentServoLeaveTheArmServing) {
 }
 
 }  // namespace e2e
+
+namespace e2e {
+
+// A stalled servo and one whose speed never reads 0 end their move after the settle time, and the move
+// queued behind starts where the arm stands; a servo that cut its own torque stays off until serve-on.
+TEST_F(FaultHandling, ServosThatCannotArriveOrCutTheirTorqueNeitherHangNorJumpTheArm) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(enableOverDds());
+  servo_sim::ServoFaults stalled, creeping, cut;
+  stalled.stuck = true, stalled.error_byte = 0x20, creeping.speed_offset = 8, cut.error_byte = 0x20;
+  bus_->setFaults(3, stalled);
+  bus_->setFaults(5, creeping);
+  publish<ArrayMsg>("movj_topic", {0, 0, -1.0, 0, 0, 0, 0.5});
+  publish<ArrayMsg>("movj_topic", {0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.5});
+  ASSERT_TRUE(waitForOutput("The trajectory has not arrived 3.0 s after its plan ended: <3> 1.0", Ms(30000)));
+  bus_->clearFaults(3), bus_->clearFaults(5);
+  EXPECT_EQ(countInOutput("rad from its goal"), 2u) << "axis 3 and axis 5 on one line";
+  ASSERT_TRUE(waitForOutput(kArrived));
+  EXPECT_TRUE(waitArrived(std::vector<double>(kAxes, 0.2)));
+  EXPECT_EQ(countInOutput("The <3> axis was planned from -1.0"), 1u);
+
+  publish<ArrayMsg>("movj_topic", {-0.2, -0.2, -0.2, -0.2, -0.2, -0.2, 0.5});
+  ASSERT_TRUE(waitUntil([] { return topics().joints.at(1) < 0.1; }, Ms(15000)));
+  const size_t switched_on = countInOutput("need set motor true.");
+  bus_->setFaults(2, cut);
+  bus_->setReg(2, 40, 0);
+  ASSERT_TRUE(waitForOutput("servo nodeid:2 turned its torque off by itself, error byte 0x20!"));
+  ASSERT_TRUE(waitUntil([] { return !topics().enabled; }, Ms(5000)));
+  EXPECT_TRUE(waitGoalsStill(Ms(400), Ms(5000)));
+  EXPECT_FALSE(bus_->servo(2).torque_on);
+  EXPECT_EQ(countInOutput("enable is OFF, the trajectory can not be executed!"), 1u);
+  EXPECT_EQ(countInOutput("need set motor true."), switched_on);
+  bus_->clearFaults(2);
+  ASSERT_NO_FATAL_FAILURE(enableOverDds());
+}
+
+}  // namespace e2e

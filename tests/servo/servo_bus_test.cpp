@@ -241,6 +241,7 @@ TEST_F(BusPass, ReadingsTheBusDidNotConfirmAreNotActedOn) {
 }
 
 TEST_F(BusPass, HomeRequestReplacesTorqueAndGoalHandlingUntilAcknowledged) {
+  sim_.setRegWord(1, 56, 2600);
   busServoMotor& m = motor(1, true);
   pass();
   ASSERT_EQ(m.setMotorPosition(0.5), kMotorOk);
@@ -252,6 +253,7 @@ TEST_F(BusPass, HomeRequestReplacesTorqueAndGoalHandlingUntilAcknowledged) {
   EXPECT_EQ(pass(), "1[r56 w40=128]");  // retried until acknowledged
   EXPECT_EQ(sim_.servo(1).calibrations, 2);
   EXPECT_EQ(pass(), "1[r56 r40]");  // and no goal until a fresh one is set
+  EXPECT_EQ(m.state_.position, 2048);  // the middle is taken at once, however far it lies
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ class TestMotor : public CtrlMotorInterface {
   int seHome(uint32_t) override { return run(kHome, [&] { position_ = velocity_ = 0.0; }); }
   int getTorque(double* t) override { return run(kGetTorque, [&] { *t = 0.0; }); }
   int getVelocity(double* v) override { return run(kGetVelocity, [&] { *v = velocity_; }); }
+  int getReadingAge(uint32_t* passes) override { return locked([&] { return *passes = age_, 0; }); }
 
   // Result of an operation from now on (0 restores success). A failing
   // operation changes nothing and leaves its output untouched.
@@ -49,6 +50,8 @@ class TestMotor : public CtrlMotorInterface {
   void setIgnoreEnable(bool ignore) { locked([&] { ignore_enable_ = ignore; }); }
   void setPosition(double p) { locked([&] { position_ = p; }); }
   void setEnabled(bool on) { locked([&] { enabled_ = on; }); }
+  // Passes since the position and velocity were read (0: current).
+  void setAge(uint32_t passes) { locked([&] { age_ = passes; }); }
   int calls(Op op) const { return locked([&] { return calls_[op]; }); }
   double position() const { return locked([&] { return position_; }); }
   bool enabled() const { return locked([&] { return enabled_; }); }
@@ -61,5 +64,6 @@ class TestMotor : public CtrlMotorInterface {
   int calls_[kOpCount] = {};
   double position_ = 0.0, velocity_ = 0.0;
   bool enabled_ = false, ignore_enable_ = false;
+  uint32_t age_ = 0;
   std::vector<double> goals_;
 };

@@ -67,7 +67,6 @@ struct ServoSnapshot {
   bool registered_pending = false;
   int calibrations = 0;  // calibration writes carried out
   int actions = 0;       // registered writes carried out
-  int max_goal_gap = 0;  // furthest a goal set over the bus lay from where the shaft stood
 };
 
 // A bus of simulated family A servos behind a pseudo-terminal. Open the

@@ -73,7 +73,6 @@ class SimServo {
   int goalPosition() const;
   int calibrations() const { return calibrations_; }
   int actions() const { return actions_; }
-  int maxGoalGap() const { return max_goal_gap_; }
 
  private:
   void setPresent(double position, double velocity);
@@ -89,7 +88,6 @@ class SimServo {
   std::vector<uint8_t> reg_data_;
   int calibrations_ = 0;
   int actions_ = 0;
-  int max_goal_gap_ = 0;
 };
 
 // Sign-magnitude helpers of the bus.

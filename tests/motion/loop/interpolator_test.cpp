@@ -108,6 +108,31 @@ TEST_F(InterpolatorTest, MovesQueuedBackToBackAllArrive) {
   EXPECT_NEAR(g.back(), 0.2, 1e-9);
 }
 
+// A move starts and arrives on readings of the latest pass only, and starts where they put the arm.
+TEST_F(InterpolatorTest, MovesStartFromAndArriveOnCurrentReadingsOnly) {
+  makeArm(6);
+  Capture cap;
+  motors_[2]->setAge(1);
+  move(std::vector<double>(6, 0.3));
+  passes(50);
+  EXPECT_TRUE(motors_[2]->goals().empty());
+  motors_[2]->setPosition(0.1), motors_[2]->setAge(0);
+  passes(1);
+  EXPECT_EQ(motors_[2]->goals().at(0), 0.1);
+  motors_[4]->setAge(1);
+  passes(300);
+  EXPECT_EQ(ip_->testView().queued, 1u);  // at its goal, but not read there
+  motors_[4]->setAge(0);
+  EXPECT_TRUE(runUntilIdle(1));
+  motors_[0]->setAge(1);
+  move(std::vector<double>(6, 0.0));
+  EXPECT_TRUE(runUntilIdle(101));
+  const std::string out = cap.text();
+  EXPECT_EQ(countOf(out, "The <3> axis was planned from 0.000000 but stands at 0.100000"), 1);
+  EXPECT_EQ(countOf(out, "plan and curpos arrives goal"), 1);
+  EXPECT_EQ(countOf(out, "can not start: the <1> axis has no current position reading."), 1);
+}
+
 // Poses of random joints of a five-joint arm the closed form fits: every solution reaches the pose
 // with joints in (-pi, pi], and from joints near the true ones the choice does too. What the closed
 // form ignores (a5 moves the tool, a roll offset turns it) leaves nothing that misses.
