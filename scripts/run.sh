@@ -22,11 +22,12 @@ banner() {
   cat <<TEXT
 -------------------------------------------------------------------------------
 Ready: servers on 127.0.0.1:8007 (calls) and :8006 (state stream), node
-robot_cmd_processor on ROS 2 domain ${ROS_DOMAIN_ID:-0} (loopback). From another shell:
+robot_cmd_processor on ROS 2 domain ${ROS_DOMAIN_ID:-0} (loopback). From another shell in
+$PWD:
   $build/tools/arm_command tcp on                  servos' torque on
   $build/tools/arm_command tcp move 0.3 0.2 0.1 0 0 0   joints in rad; replies on arrival
-  $build/tools/arm_command ros movj 0 0 0 0 0 0 0.5     last value: velocity scale
-  $build/tools/arm_command ros stop                controlled stop
+  $build/tools/arm_command ros movj -2.5 0.2 0.1 0 0 0 0.1   velocity scale 0.1: about 10.6 s
+  $build/tools/arm_command ros stop                controlled stop, typed during that move
   $build/tools/arm_command tcp state               (or: ros state)
   $build/tools/arm_command tcp off                 servos' torque off
 Stop: Ctrl-C ends the ROS 2 spin; a second Ctrl-C ends the process.

@@ -9,8 +9,13 @@
 //   arm_command ros stop                stop_topic
 //   arm_command ros state               one sample of the joint and enable topics
 //
-// Exit status 0 when the controller answered and agreed, 1 when it refused
-// or did not answer, 2 on a usage error.
+// Exit status:
+//   tcp on|off|move         0 answered success, 1 answered failure or no answer
+//   tcp state, ros state    0 state printed, 1 none received
+//   ros on|off|movj|stop    0 published once the controller's node was seen,
+//                           1 not seen, nothing published; a topic carries no
+//                           reply, so 0 does not mean the controller took it
+//   any                     2 usage error
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -47,7 +52,12 @@ constexpr int kReplyTimeoutS = 60;
 
 int usage() {
   fputs("usage: arm_command tcp on|off | tcp move J1..J6 | tcp state\n"
-        "       arm_command ros on|off | ros movj J1..J6 SCALE | ros stop | ros state\n",
+        "       arm_command ros on|off | ros movj J1..J6 SCALE | ros stop | ros state\n"
+        "exit status: tcp on|off|move: 0 answered success, 1 answered failure or no answer\n"
+        "             tcp state, ros state: 0 state printed, 1 none received\n"
+        "             ros on|off|movj|stop: 0 published (a topic carries no reply, so not\n"
+        "             known to be taken), 1 controller not seen, nothing published\n"
+        "             2 usage error\n",
         stderr);
   return 2;
 }
@@ -177,7 +187,11 @@ int ros(int argc, char** argv) {
   while ((!seen || enabled < 0) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
   int status = 0;
   if (!seen) {
-    fputs("robot_cmd_processor not seen on A_arm_joint_pos_topic (same ROS_DOMAIN_ID?)\n", stderr);
+    const char* domain = getenv("ROS_DOMAIN_ID");
+    fprintf(stderr,
+            "robot_cmd_processor not seen on A_arm_joint_pos_topic in 10 s%s: no controller in ROS "
+            "domain %s, or its ROS 2 spin has ended (a first Ctrl-C ends it)\n",
+            what == "state" ? "" : ", nothing published", domain != nullptr ? domain : "0");
     status = 1;
   } else if (what == "state") {
     printJoints("joints (rad):", joints.position.data(), static_cast<int>(joints.position.size()));
@@ -198,7 +212,9 @@ int ros(int argc, char** argv) {
       serve->publish(m);
     }
     std::this_thread::sleep_for(500ms);
-    printf("published on %s\n", what == "movj" ? "movj_topic" : what == "stop" ? "stop_topic" : "serve_on_topic");
+    printf("published on %s; a topic carries no reply: whether the controller took it shows in\n"
+           "its output and on its state topics (arm_command ros state)\n",
+           what == "movj" ? "movj_topic" : what == "stop" ? "stop_topic" : "serve_on_topic");
   }
   rclcpp::shutdown();
   spinner.join();
