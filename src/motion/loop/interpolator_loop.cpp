@@ -294,18 +294,22 @@ bool Interpolator::startFromReadings(AllAxisesJointPlanner* planner) {
 }
 
 bool Interpolator::arrived() {
-  auto settled = [this](int i) {
+  const int axes = robot_para_.axis_num;
+  auto atGoal = [this](int i) {
     const AxisState& axis = axis_states_[i];
-    return axis.age == 0 && std::fabs(axis.vel) <= kGoalRestVel &&
-           std::fabs(axis.pos - target_positions_[i]) <= kArrivedTolerance;
+    return std::fabs(axis.vel) <= kGoalRestVel && std::fabs(axis.pos - target_positions_[i]) <= kArrivedTolerance;
   };
-  bool all = true;
-  for (int i = 0; i < robot_para_.axis_num; ++i) all = all && settled(i);
-  if (all || ++loop_.settle_passes <= kSettlePasses) return all;
+  bool off = false, stale = false;
+  for (int i = 0; i < axes; ++i) {
+    off = off || !atGoal(i);
+    stale = stale || axis_states_[i].age != 0;
+  }
+  if ((!off && !stale) || ++loop_.settle_passes <= kSettlePasses) return !off && !stale;
+  // Names what keeps the move from arriving; a missed reading only when nothing else does.
   std::string away;
-  for (int i = 0; i < robot_para_.axis_num; ++i) {
-    if (settled(i)) continue;
+  for (int i = 0; i < axes; ++i) {
     const AxisState& axis = axis_states_[i];
+    if (off ? atGoal(i) : axis.age == 0) continue;
     char part[128];
     snprintf(part, sizeof(part), "%s<%d> %lf rad from its goal at %lf rad/s%s", away.empty() ? "" : ", ", i + 1,
              axis.pos - target_positions_[i], axis.vel, axis.age != 0 ? " (no current reading)" : "");
