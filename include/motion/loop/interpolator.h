@@ -158,6 +158,10 @@ class Interpolator {
                      double period) const;
 
   void endCommand();
+  // A finished stop: drops the command in hand and the queue, clears the flag.
+  void endStop(std::atomic<uint32_t>* stop_flag);
+  // The loop's own part of ending a command.
+  void forgetCommand();
   // Fills stop_bound_ for the stop just planned.
   void planStopBounds();
   void runTrajectory(AllAxisesJointPlanner* planner, bool enabled);

@@ -101,13 +101,6 @@ void Interpolator::runPass() {
 
   if (stop_flag_ == 1) {
     stopStep(&stop_flag_);
-    if (stop_flag_ == 1) {
-      return;
-    }
-    endCommand();
-    std::lock_guard<std::mutex> lock(queue_mutex_);
-    cmd_queue_.clear();
-    queued_end_.clear();
     return;
   }
 
@@ -151,6 +144,23 @@ void Interpolator::endCommand() {
   }
   // Deleted outside the lock.
   done.reset();
+  forgetCommand();
+}
+
+void Interpolator::endStop(std::atomic<uint32_t>* stop_flag) {
+  std::deque<std::unique_ptr<AbstractCmdInterface>> dropped;
+  {
+    // The command in hand, the queue and the flag go in one step: a stop()
+    // that comes after finds the queue empty and has nothing to stop.
+    std::unique_lock<std::mutex> lock(queue_mutex_);
+    *stop_flag = 0;
+    dropped.swap(cmd_queue_);
+    queued_end_.clear();
+  }
+  forgetCommand();
+}
+
+void Interpolator::forgetCommand() {
   loop_.cmd = nullptr;
   loop_.idle = true;
   loop_.t = 0.0;
@@ -342,8 +352,7 @@ void Interpolator::stopStep(std::atomic<uint32_t>* stop_flag) {
       }
       stop_steps_ = 0;
       stop_step_index_ = 0;
-      std::lock_guard<std::mutex> lock(queue_mutex_);
-      *stop_flag = 0;
+      endStop(stop_flag);
     }
   }
   printf("\n");

@@ -269,6 +269,23 @@ TEST_F(InterpolatorTest, StopsAndCollisionsCancelOnlyWhatTheyShould) {
   EXPECT_EQ(motors_[0]->position(), 0.6);
 }
 
+// Stops hammered from another thread while moves run on the loop's thread: a stop that has
+// dropped everything leaves nothing behind, so the next command (a power-off) runs.
+TEST_F(InterpolatorTest, HammeredStopsLeaveNothingBehind) {
+  makeArm(6);
+  Capture quiet;
+  for (int trial = 0; trial < 50; ++trial) {
+    for (double to : {0.1, 0.2, 0.3}) move(std::vector<double>(6, to));
+    std::atomic<bool> hammer{true}, idle{false};
+    std::thread stopper([&] { while (hammer) ip_->stop(); });
+    std::thread([&] { idle = runUntilIdle(1000); }).join();
+    hammer = false, stopper.join();
+    joint_move::queueEnableCmd(ip_.get(), false);
+    ASSERT_TRUE(idle && runUntilIdle(200) && !motors_[0]->enabled()) << trial;
+    for (auto& m : motors_) m->setEnabled(true);
+  }
+}
+
 TEST_F(InterpolatorTest, FailedReadsPauseMoveAndStopWithoutLosingAStep) {
   auto run = [this](bool fail) {
     makeArm(2);
