@@ -67,6 +67,17 @@ class Interpolator {
   // Start of the next joint move: where the last move or home in hand or
   // queued leaves the arm, or the measured positions when there is none.
   std::vector<double> getNextMoveStart() const;
+  // The first sample of move, run from start (a position per axis), that the
+  // loop would send outside the joint limits or kill as too fast. Sampled as
+  // the loop samples it: t from 0 in steps of the period, up to the first
+  // sample that finds the move finished. Runs on the caller's thread.
+  struct MoveCheck {
+    enum Fault { kFits, kOverRange, kTooFast, kNotSampled } fault = kFits;
+    int axis = 0;        // from 0
+    double t = 0.0;      // trajectory time of the sample
+    double value = 0.0;  // its position (kOverRange) or velocity (kTooFast)
+  };
+  MoveCheck checkMove(AllAxisesJointPlanner* move, const std::vector<double>& start) const;
   // Rows of six values at r * stride; empty when flat is too short.
   std::vector<double> extractJoints(const std::vector<double>& flat, int rows, int stride) const;
   // Joint i within the arm's limits (a limit itself passes; NaN never does).

@@ -26,6 +26,11 @@ constexpr uint32_t kHomeTimeoutS = 3000;
 constexpr auto kGripperSettle = std::chrono::microseconds(50000);
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
+// The loop's velocity check; written so that NaN fails it.
+bool withinVelocityLimit(double vel, double max_vel) {
+  return std::fabs(vel) <= max_vel * (1.0 + kVelLimitTolerance);
+}
+
 // Joints that have limits in the arm model.
 constexpr int kLimitedJoints = 6;
 
@@ -207,8 +212,7 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
   for (int i = 0; i < axes; ++i) {
     const double vel = candidate_states_[i].vel;
     const double limit = robot_para_.axis_paras[i].max_vel;
-    // Written so that NaN fails the check.
-    if (!(std::fabs(vel) <= limit * (1.0 + kVelLimitTolerance))) {
+    if (!withinVelocityLimit(vel, limit)) {
       printf("The <%d> axis planned velocity exceed the limit !\n", i + 1);
       printf("The <%d> axis planned velocity is %lf !\n", i + 1, vel);
       endCommand();
@@ -247,6 +251,31 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
   if (r == kSampleFinished && loop_.goal) {
     puts("plan and curpos arrives goal");
     endCommand();
+  }
+}
+
+Interpolator::MoveCheck Interpolator::checkMove(AllAxisesJointPlanner* move,
+                                                const std::vector<double>& start) const {
+  const int axes = robot_para_.axis_num;
+  MoveCheck check;
+  std::vector<double> prev = start, next(static_cast<size_t>(axes));
+  if (move == nullptr || start.size() < next.size()) return check.fault = MoveCheck::kNotSampled, check;
+  // t accumulates as the loop's does, so that both take the very same samples.
+  for (double t = 0.0;; t += period_) {
+    const int r = move->calAllJointsPostion(next, t);
+    if (r == kSampleError) return check.fault = MoveCheck::kNotSampled, check;
+    for (int i = 0; i < axes; ++i) {
+      const double vel = (next[i] - prev[i]) / period_;
+      if (!isJointInRange(static_cast<size_t>(i), next[i])) {
+        return MoveCheck{MoveCheck::kOverRange, i, t, next[i]};
+      }
+      if (!withinVelocityLimit(vel, robot_para_.axis_paras[i].max_vel)) {
+        return MoveCheck{MoveCheck::kTooFast, i, t, vel};
+      }
+    }
+    // From here on the plan holds its end positions.
+    if (r == kSampleFinished) return check;
+    prev.swap(next);
   }
 }
 
