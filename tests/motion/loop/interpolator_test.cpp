@@ -108,29 +108,6 @@ TEST_F(InterpolatorTest, MovesQueuedBackToBackAllArrive) {
   EXPECT_NEAR(g.back(), 0.2, 1e-9);
 }
 
-// A spline is checked whole, from where the arm stands, before it is queued: a path beyond a limit
-// between knots, a step faster than the loop lets through (the step onto the first point too) and
-// times not from 0 are refused with their line and queue nothing; a spline that fits is queued.
-TEST_F(InterpolatorTest, SplinesAreCheckedWholeBeforeTheyAreQueued) {
-  const struct { int axis; double at; std::vector<double> knots, times; const char* line; } cases[] = {
-      {0, 2.5, {2.5, M_PI, M_PI, 2.5}, {0, 1, 2, 3}, "leaves the <1> axis range at 1.005000 s (3.144785 rad)"},
-      {1, 0.0, {0, 0, 3, 3}, {0, 1, 1.6, 3}, "too fast for the <2> axis at 0.900000 s (2.126270 rad/s)"},
-      {2, 0.0, {0.5, 0.5, 0.5, 0.5}, {0, 1, 2, 3}, "too fast for the <3> axis at 0.000000 s (100.000000 rad/s)"},
-      {0, 0.0, {0, 1, 1, 1}, {0.5, 1, 2, 3}, "The 1st point time (s) = 0.500000 is not 0.Please"},
-      {0, 2.5, {2.5, 3.0, 3.0, 2.5}, {0, 1, 2, 3}, "plan and curpos arrives goal"}};
-  for (const auto& c : cases) {
-    makeArm(6, true, 2.0943951023931957, 1.0);
-    motors_[c.axis]->setPosition(c.at);
-    ip_->runPass();
-    joint_move::SplineMoveRequest req{2, 4, 7, std::vector<double>(28, 0.0)};
-    for (int p = 0; p < 4; ++p) req.data[p * 7 + c.axis] = c.knots[p], req.data[p * 7 + 6] = c.times[p];
-    Capture cap;
-    const bool fits = isQueued(submitSplineMove(ip_.get(), 6, req));
-    EXPECT_TRUE(fits == (ip_->testView().queued == 1) && runUntilIdle(1000) && motors_[0]->goals().empty() != fits);
-    EXPECT_EQ(countOf(cap.text(), c.line), 1) << c.line;
-  }
-}
-
 // Poses of random joints of a five-joint arm the closed form fits: every solution reaches the pose
 // with joints in (-pi, pi], and from joints near the true ones the choice does too. What the closed
 // form ignores (a5 moves the tool, a roll offset turns it) leaves nothing that misses.
