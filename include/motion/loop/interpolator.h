@@ -221,8 +221,8 @@ class Interpolator {
   std::vector<AxisPlanState> candidate_states_;  // a sample before its velocity check
   int stop_steps_ = 0;                           // N of the planned stop
   int stop_step_index_ = 0;                      // stepping calls made so far
-  // Per axis, how far the stop may carry it: the move's goal or the joint
-  // limit, whichever comes first along its motion.
+  // Per axis, how far the stop may carry it: a trapezoid move's goal or the
+  // joint limit, whichever comes first along its motion.
   std::vector<double> stop_bound_;
   std::atomic<bool> quit_{false};
 };

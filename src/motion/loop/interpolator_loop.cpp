@@ -428,9 +428,10 @@ void Interpolator::planStopBounds() {
   const int axes = robot_para_.axis_num;
   stop_bound_.assign(axes, kInf);
   auto* planner = loop_.sample_count > 0 ? dynamic_cast<AllAxisesJointPlanner*>(loop_.cmd) : nullptr;
-  // Sampled past its end, a plan gives its goal.
-  const bool has_goal =
-      planner != nullptr && planner->calAllJointsPostion(stop_bound_, kInf) != kSampleError;
+  // Sampled past its end, a plan gives its goal. Only a trapezoid move never
+  // passes its goal; a spline's path is not bounded by its last point.
+  const bool has_goal = planner != nullptr && planner->planner_type_ == kPlannerTrapezoid &&
+                        planner->calAllJointsPostion(stop_bound_, kInf) != kSampleError;
   for (int i = 0; i < axes; ++i) {
     const double pos = plan_states_[i].pos;
     const double dir = stopDirection(stop_decel_[i]);
@@ -443,8 +444,7 @@ void Interpolator::planStopBounds() {
       bound = dir > 0.0 ? kinematics_->joint_max_[i] : kinematics_->joint_min_[i];
     }
     const double goal = has_goal ? stop_bound_[i] : kInf;
-    // A goal behind the axis (a spline past its last point) cannot be kept
-    // without turning back.
+    // A goal behind the axis cannot be kept without turning back.
     if (std::isfinite(goal) && dir * (goal - pos) >= 0.0 && dir * (bound - goal) > 0.0) {
       bound = goal;
     }
