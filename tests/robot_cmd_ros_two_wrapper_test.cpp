@@ -109,15 +109,17 @@ TEST_F(CommandNode, MovesAreCheckedClampedAndChainedEndToStart) {
   for (double scale : {1.5, 1.0, 0.0, -1.0}) movj(same(0.1, scale));
   movj({0.1, 0.1, 0.1, 0.1, 0.1, 3.1415927410125732, 0.5});  // the float limit passes
   ASSERT_TRUE(queued(6));
-  std::vector<double> good;
-  for (int p = 0; p < 4; ++p) good.insert(good.end(), {0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.5 * (p + 1)});
+  std::vector<double> good = {0.1, 0.1, 0.1, 0.1, 0.1, 3.1415927410125732, 0};  // where the move before ends
+  for (int p = 1; p < 4; ++p) good.insert(good.end(), {0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 1.0 * p});
   for (const auto& [dims, data] : std::vector<std::pair<std::vector<uint32_t>, std::vector<double>>>{
            {{3, 6}, std::vector<double>(21, 0.1)}, {{4294967295u, 7}, good}, {{}, good}, {{4}, good},
            {{4, 6}, good}, {{5, 7}, good}, {{613566757u, 7}, good}})  // P x C wraps to 3 in 32 bits
     movjs(dims, data);
-  // Times that stand still, run back or never end; a joint NaN or over range.
-  for (const auto& [at, v] :
-       std::vector<std::pair<size_t, double>>{{20, 1}, {13, 0.2}, {27, INFINITY}, {10, NAN}, {10, 4}}) {
+  // Times that stand still, run back, never end or start late; a joint NaN or over range; a path over
+  // a limit between points, too fast from where the arm stands or on the way.
+  for (const auto& [at, v] : std::vector<std::pair<size_t, double>>{
+           {13, 0}, {20, 0.5}, {27, INFINITY}, {6, 0.5}, {10, NAN}, {10, 4}, {12, 3.1415927410125732},
+           {5, 3.0}, {13, 0.3}}) {
     std::vector<double> bad = good;
     movjs({4, 7}, (bad[at] = v, bad));
   }
@@ -130,6 +132,9 @@ TEST_F(CommandNode, MovesAreCheckedClampedAndChainedEndToStart) {
   movj(same(0.3, 1.0));
   ASSERT_TRUE(queued(10));
   const std::string out = cap.text();
+  for (const char* line : {"1st point time (s) = 0.500000 is not 0.", "leaves the <6> axis range at 0.005000 s",
+                           "too fast for the <6> axis at 0.000000 s", "too fast for the <6> axis at 0.065000 s"})
+    EXPECT_EQ(countOf(out, line), 1) << line;
   EXPECT_EQ(countOf(out, "We recieve the wrong movj cmd size=<6>, not euqal (axis_num+1)"), 1);
   EXPECT_EQ(countOf(out, "axim angle is over range.Please send viable command again.\n"), 2 + 2);
   EXPECT_EQ(countOf(out, ";velocity % = 1.500000;\nvelocity scale > 1.0 error, we reset velocity scale 0.5!"),
@@ -171,7 +176,7 @@ TEST_F(CommandNode, WhileAbnormalOnlyPowerHomeStopAndGraspActUntilRecover) {
   ASSERT_TRUE(queued(3));
   for (int round = 0; round < 2; ++round) {
     if (round == 1) flag("recover_topic", false), std::this_thread::sleep_for(200ms);
-    movj(same(0.1, 0.5));
+    movj(same(0.0, 0.5));
     movjs({4, 7}, {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3});
     text("follow_b_arm_topic");
     EXPECT_TRUE(queued(round == 0 ? 3 : 6));

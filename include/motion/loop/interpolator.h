@@ -69,6 +69,17 @@ class Interpolator {
   // Start of the next joint move: where the last move or home in hand or
   // queued leaves the arm, or the measured positions when there is none.
   std::vector<double> getNextMoveStart() const;
+  // The first sample of move, run from start (a position per axis), that the
+  // loop would send outside the joint limits or kill as too fast. Sampled as
+  // the loop samples it: t from 0 in steps of the period, up to the first
+  // sample that finds the move finished. Runs on the caller's thread.
+  struct MoveCheck {
+    enum Fault { kFits, kOverRange, kTooFast, kNotSampled } fault = kFits;
+    int axis = 0;        // from 0
+    double t = 0.0;      // trajectory time of the sample
+    double value = 0.0;  // its position (kOverRange) or velocity (kTooFast)
+  };
+  MoveCheck checkMove(AllAxisesJointPlanner* move, const std::vector<double>& start) const;
   // Rows of six values at r * stride; empty when flat is too short.
   std::vector<double> extractJoints(const std::vector<double>& flat, int rows, int stride) const;
   // Joint i within the arm's limits (a limit itself passes; NaN never does).
@@ -162,6 +173,10 @@ class Interpolator {
                      double period) const;
 
   void endCommand();
+  // A finished stop: drops the command in hand and the queue, clears the flag.
+  void endStop(std::atomic<uint32_t>* stop_flag);
+  // The loop's own part of ending a command.
+  void forgetCommand();
   // Fills stop_bound_ for the stop just planned.
   void planStopBounds();
   void runTrajectory(AllAxisesJointPlanner* planner, bool enabled);
@@ -219,8 +234,8 @@ class Interpolator {
   std::vector<AxisPlanState> candidate_states_;  // a sample before its velocity check
   int stop_steps_ = 0;                           // N of the planned stop
   int stop_step_index_ = 0;                      // stepping calls made so far
-  // Per axis, how far the stop may carry it: the move's goal or the joint
-  // limit, whichever comes first along its motion.
+  // Per axis, how far the stop may carry it: a trapezoid move's goal or the
+  // joint limit, whichever comes first along its motion.
   std::vector<double> stop_bound_;
   std::atomic<bool> quit_{false};
 };

@@ -28,7 +28,8 @@ enum class MoveResult {
   kOverRange,        // refused: a joint outside its limits
   kTooFewPoints,     // refused: a spline of fewer than kMinSplinePoints points
   kShortData,        // refused: fewer values than the spline's layout announces
-  kBadTimes,         // refused: spline times that do not increase
+  kBadTimes,         // refused: spline times that do not start at 0 and increase
+  kTooFast,          // refused: a spline step the loop's velocity check would kill
   kNoStart,          // refused: the Interpolator has no start for every axis
 };
 
@@ -74,7 +75,9 @@ struct SplineMoveRequest {
 
 // One cubic move through timed points: abnormal flag (read once) -> layout
 // -> point count -> columns -> data length -> echo -> range of every point ->
-// increasing times -> plan -> queue.
+// times from 0, increasing -> plan -> every sample the loop will take, from
+// where the arm will stand when it starts, within the joint limits and the
+// loop's velocity check -> queue.
 MoveResult submitSplineMove(Interpolator* interpolator, int axis_num, const SplineMoveRequest& req);
 
 // Queues a MotorIoCmd that enables (true) or disables (false) every axis.

@@ -40,6 +40,11 @@ constexpr uint32_t kHomeTimeoutS = 3000;
 constexpr auto kGripperSettle = std::chrono::microseconds(50000);
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
+// The loop's velocity check; written so that NaN fails it.
+bool withinVelocityLimit(double vel, double max_vel) {
+  return std::fabs(vel) <= max_vel * (1.0 + kVelLimitTolerance);
+}
+
 // Joints that have limits in the arm model.
 constexpr int kLimitedJoints = 6;
 
@@ -115,13 +120,6 @@ void Interpolator::runPass() {
 
   if (stop_flag_ == 1) {
     stopStep(&stop_flag_);
-    if (stop_flag_ == 1) {
-      return;
-    }
-    endCommand();
-    std::lock_guard<std::mutex> lock(queue_mutex_);
-    cmd_queue_.clear();
-    queued_end_.clear();
     return;
   }
 
@@ -165,6 +163,23 @@ void Interpolator::endCommand() {
   }
   // Deleted outside the lock.
   done.reset();
+  forgetCommand();
+}
+
+void Interpolator::endStop(std::atomic<uint32_t>* stop_flag) {
+  std::deque<std::unique_ptr<AbstractCmdInterface>> dropped;
+  {
+    // The command in hand, the queue and the flag go in one step: a stop()
+    // that comes after finds the queue empty and has nothing to stop.
+    std::unique_lock<std::mutex> lock(queue_mutex_);
+    *stop_flag = 0;
+    dropped.swap(cmd_queue_);
+    queued_end_.clear();
+  }
+  forgetCommand();
+}
+
+void Interpolator::forgetCommand() {
   loop_.cmd = nullptr;
   loop_.idle = true;
   loop_.t = 0.0;
@@ -215,8 +230,7 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
   for (int i = 0; i < axes; ++i) {
     const double vel = candidate_states_[i].vel;
     const double limit = robot_para_.axis_paras[i].max_vel;
-    // Written so that NaN fails the check.
-    if (!(std::fabs(vel) <= limit * (1.0 + kVelLimitTolerance))) {
+    if (!withinVelocityLimit(vel, limit)) {
       printf("The <%d> axis planned velocity exceed the limit !\n", i + 1);
       printf("The <%d> axis planned velocity is %lf !\n", i + 1, vel);
       endCommand();
@@ -317,6 +331,31 @@ bool Interpolator::arrived() {
   }
   printf("The trajectory has not arrived %.1lf s after its plan ended: %s.\n", kSettleTimeS, away.c_str());
   return false;
+}
+
+Interpolator::MoveCheck Interpolator::checkMove(AllAxisesJointPlanner* move,
+                                                const std::vector<double>& start) const {
+  const int axes = robot_para_.axis_num;
+  MoveCheck check;
+  std::vector<double> prev = start, next(static_cast<size_t>(axes));
+  if (move == nullptr || start.size() < next.size()) return check.fault = MoveCheck::kNotSampled, check;
+  // t accumulates as the loop's does, so that both take the very same samples.
+  for (double t = 0.0;; t += period_) {
+    const int r = move->calAllJointsPostion(next, t);
+    if (r == kSampleError) return check.fault = MoveCheck::kNotSampled, check;
+    for (int i = 0; i < axes; ++i) {
+      const double vel = (next[i] - prev[i]) / period_;
+      if (!isJointInRange(static_cast<size_t>(i), next[i])) {
+        return MoveCheck{MoveCheck::kOverRange, i, t, next[i]};
+      }
+      if (!withinVelocityLimit(vel, robot_para_.axis_paras[i].max_vel)) {
+        return MoveCheck{MoveCheck::kTooFast, i, t, vel};
+      }
+    }
+    // From here on the plan holds its end positions.
+    if (r == kSampleFinished) return check;
+    prev.swap(next);
+  }
 }
 
 void Interpolator::runMotorIo(MotorIoCmd* cmd, bool enabled) {
@@ -421,8 +460,7 @@ void Interpolator::stopStep(std::atomic<uint32_t>* stop_flag) {
       }
       stop_steps_ = 0;
       stop_step_index_ = 0;
-      std::lock_guard<std::mutex> lock(queue_mutex_);
-      *stop_flag = 0;
+      endStop(stop_flag);
     }
   }
   printf("\n");
@@ -469,9 +507,10 @@ void Interpolator::planStopBounds() {
   const int axes = robot_para_.axis_num;
   stop_bound_.assign(axes, kInf);
   auto* planner = loop_.sample_count > 0 ? dynamic_cast<AllAxisesJointPlanner*>(loop_.cmd) : nullptr;
-  // Sampled past its end, a plan gives its goal.
-  const bool has_goal =
-      planner != nullptr && planner->calAllJointsPostion(stop_bound_, kInf) != kSampleError;
+  // Sampled past its end, a plan gives its goal. Only a trapezoid move never
+  // passes its goal; a spline's path is not bounded by its last point.
+  const bool has_goal = planner != nullptr && planner->planner_type_ == kPlannerTrapezoid &&
+                        planner->calAllJointsPostion(stop_bound_, kInf) != kSampleError;
   for (int i = 0; i < axes; ++i) {
     const double pos = plan_states_[i].pos;
     const double dir = stopDirection(stop_decel_[i]);
@@ -484,8 +523,7 @@ void Interpolator::planStopBounds() {
       bound = dir > 0.0 ? kinematics_->joint_max_[i] : kinematics_->joint_min_[i];
     }
     const double goal = has_goal ? stop_bound_[i] : kInf;
-    // A goal behind the axis (a spline past its last point) cannot be kept
-    // without turning back.
+    // A goal behind the axis cannot be kept without turning back.
     if (std::isfinite(goal) && dir * (goal - pos) >= 0.0 && dir * (bound - goal) > 0.0) {
       bound = goal;
     }

@@ -70,6 +70,24 @@ void echoMovj(const std::vector<double>& data) {
   printf(";velocity %% = %lf;\n", data.back());
 }
 
+// kQueued for a planned spline the loop can run from the next move's start
+// as it is; otherwise the refusal, after its line.
+MoveResult checkSplineRun(Interpolator* interpolator, AllAxisesJointPlanner* cmd) {
+  const Interpolator::MoveCheck c = interpolator->checkMove(cmd, interpolator->getNextMoveStart());
+  if (c.fault == Interpolator::MoveCheck::kOverRange) {
+    printf("The spline leaves the <%d> axis range at %lf s (%lf rad).Please send viable command again.\n",
+           c.axis + 1, c.t, c.value);
+    return MoveResult::kOverRange;
+  }
+  if (c.fault == Interpolator::MoveCheck::kTooFast) {
+    printf("The spline is too fast for the <%d> axis at %lf s (%lf rad/s).Please send viable command "
+           "again.\n",
+           c.axis + 1, c.t, c.value);
+    return MoveResult::kTooFast;
+  }
+  return MoveResult::kQueued;
+}
+
 }  // namespace
 
 MoveResult submitJointMove(Interpolator* interpolator, int axis_num, JointMoveSource source,
@@ -195,9 +213,14 @@ MoveResult submitSplineMove(Interpolator* interpolator, int axis_num, const Spli
       return MoveResult::kOverRange;
     }
   }
+  // The loop samples from t = 0: a spline timed from elsewhere would not start at its first point.
+  if (times[0] != 0.0) {
+    printf("The 1st point time (s) = %lf is not 0.Please send viable command again.\n", times[0]);
+    return MoveResult::kBadTimes;
+  }
   // A spline through times that stand still or run backwards has no solution.
-  for (std::size_t p = 0; p < rows; ++p) {
-    if (!std::isfinite(times[p]) || (p > 0 && !(times[p] > times[p - 1]))) {
+  for (std::size_t p = 1; p < rows; ++p) {
+    if (!std::isfinite(times[p]) || !(times[p] > times[p - 1])) {
       printf("The %dst point time (s) = %lf does not come after the point before.Please send "
              "viable command again.\n",
              static_cast<int>(p + 1), times[p]);
@@ -221,9 +244,13 @@ MoveResult submitSplineMove(Interpolator* interpolator, int axis_num, const Spli
     cmd->setInput(j, &input);
   }
   const bool planned = cmd->plan() == kPlanOk;
-  // The spline's end becomes the next move's start, so it must not be queued
-  // between another producer's start fetch and its insert.
+  // The spline is checked from where the arm will stand when it starts, and
+  // its end becomes the next move's start: no other move may be queued between.
   const auto turn = interpolator->producerTurn();
+  if (planned) {
+    const MoveResult fit = checkSplineRun(interpolator, cmd.get());
+    if (fit != MoveResult::kQueued) return fit;
+  }
   interpolator->insertCmd(std::move(cmd));
   return planned ? MoveResult::kQueued : MoveResult::kQueuedPlanFailed;
 }

@@ -222,32 +222,47 @@ TEST_F(InterpolatorTest, GripperCommandsAreDrivenAndOddCommandsDropped) {
 }
 
 // From any pass of a full-speed move the stop ends within [start, goal], never turning back nor
-// braking over max_acc, its last step exactly 0, and drops the queue; a path without an end stops
-// inside the joint limit; an unusable max_acc or velocity still gives a finite stop.
+// braking over max_acc, its last step exactly 0, and drops the queue; so does a stop of random
+// splines that fit, within the joint limits only (they arrive, unstopped, within them); a path
+// without an end stops inside the joint limit; an unusable max_acc or velocity still stops.
 TEST_F(InterpolatorTest, StopAtAnyPassEndsWithinGoalAndLimits) {
   const double acc = 9.0, max_change = acc * 0.005 * 0.005 * (1 + 1e-9);
   const std::vector<double> to = {M_PI, -3.0, 1.0, -0.5, 2.0, -M_PI};
-  for (int at = 1;; ++at) {
-    SCOPED_TRACE(at);
-    Capture cap;
-    makeArm(6, true, 5.201081170943102, acc);
-    move(to);
-    joint_move::queueEnableCmd(ip_.get(), false);
-    passes(at);
-    if (ip_->testView().queued < 2) break;
-    ip_->stop();
-    ASSERT_TRUE(runUntilIdle(1000));
-    ASSERT_EQ(countOf(cap.text(), "It take "), 1);
-    for (size_t i = 0; i < to.size(); ++i) {
-      const std::vector<double> g = motors_[i]->goals();
-      ASSERT_EQ(motors_[i]->calls(TestMotor::kSetEnable), 0);
-      ASSERT_EQ(g.back(), g[g.size() - 2]);
-      for (size_t k = 2; k < g.size(); ++k) {
-        ASSERT_LE(std::fabs(g[k] - to[i] / 2), std::fabs(to[i]) / 2 + 1e-9) << i;
-        ASSERT_GE((g[k] - g[k - 1]) * to[i], 0.0) << i;
-        ASSERT_LE(std::fabs(g[k] - 2 * g[k - 1] + g[k - 2]), max_change) << i;
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<> knot(-1.0, 1.0), gap(0.2, 0.6);
+  for (int m = 0; m < 3; ++m) {
+    joint_move::SplineMoveRequest spline{2, 4, 7, std::vector<double>(28, 0.0)};
+    auto queue = [&] { return m == 0 ? (move(to), true) : isQueued(submitSplineMove(ip_.get(), 6, spline)); };
+    for (Capture quiet; makeArm(6, true, 5.201081170943102, acc), m > 0 && !queue();)
+      for (int k = 7; k < 28; ++k) spline.data[k] = k % 7 < 6 ? knot(rng) : spline.data[k - 7] + gap(rng);
+    for (int at = 1;; ++at) {
+      SCOPED_TRACE(testing::Message() << m << " at " << at);
+      Capture cap;
+      makeArm(6, true, 5.201081170943102, acc);
+      queue();
+      joint_move::queueEnableCmd(ip_.get(), false);
+      passes(at);
+      if (ip_->testView().queued < 2) break;
+      const size_t stopped_at = std::max<size_t>(motors_[0]->goals().size(), 2);
+      ip_->stop();
+      ASSERT_TRUE(runUntilIdle(1000));
+      ASSERT_EQ(countOf(cap.text(), "It take "), 1);
+      for (size_t i = 0; i < to.size(); ++i) {
+        const std::vector<double> g = motors_[i]->goals();
+        const size_t from = m == 0 ? 2 : stopped_at;
+        const double dir = m == 0 ? to[i] : g[from - 1] - g[from - 2];
+        const double lo = m == 0 ? std::min(to[i], 0.0) : kin_.joint_min_[i];
+        const double hi = m == 0 ? std::max(to[i], 0.0) : kin_.joint_max_[i];
+        ASSERT_EQ(motors_[i]->calls(TestMotor::kSetEnable), 0);
+        ASSERT_EQ(g.back(), g[g.size() - 2]);
+        for (size_t k = 2; k < g.size(); ++k) {
+          ASSERT_TRUE(g[k] >= lo - 1e-9 && g[k] <= hi + 1e-9) << i;
+          ASSERT_TRUE(k < from || (g[k] - g[k - 1]) * dir >= 0.0) << i;
+          ASSERT_TRUE(k < from || std::fabs(g[k] - 2 * g[k - 1] + g[k - 2]) <= max_change) << i;
+        }
       }
     }
+    EXPECT_EQ(motors_[5]->position(), m == 0 ? to[5] : spline.data[26]);  // unstopped, it arrives
   }
   Capture cap;
   makeArm(2, true, INFINITY, 0.0);
@@ -292,6 +307,23 @@ TEST_F(InterpolatorTest, StopsAndCollisionsCancelOnlyWhatTheyShould) {
   ip_->stop();
   ASSERT_TRUE(runUntilIdle(50));
   EXPECT_EQ(motors_[0]->position(), 0.6);
+}
+
+// Stops hammered from another thread while moves run on the loop's thread: a stop that has
+// dropped everything leaves nothing behind, so the next command (a power-off) runs.
+TEST_F(InterpolatorTest, HammeredStopsLeaveNothingBehind) {
+  makeArm(6);
+  Capture quiet;
+  for (int trial = 0; trial < 50; ++trial) {
+    for (double to : {0.1, 0.2, 0.3}) move(std::vector<double>(6, to));
+    std::atomic<bool> hammer{true}, idle{false};
+    std::thread stopper([&] { while (hammer) ip_->stop(); });
+    std::thread([&] { idle = runUntilIdle(1000); }).join();
+    hammer = false, stopper.join();
+    joint_move::queueEnableCmd(ip_.get(), false);
+    ASSERT_TRUE(idle && runUntilIdle(200) && !motors_[0]->enabled()) << trial;
+    for (auto& m : motors_) m->setEnabled(true);
+  }
 }
 
 TEST_F(InterpolatorTest, FailedReadsPauseMoveAndStopWithoutLosingAStep) {
