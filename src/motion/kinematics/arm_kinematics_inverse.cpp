@@ -119,7 +119,7 @@ bool ArmKinematics::inverse(const Pose6D& target, IkSolutions& sols) const {
         // twists or offsets must not get joints that miss.
         Pose6D reached;
         float work[5][3];
-        if (!forwardFive(qf, reached, work) || !reachesTarget(reached, target, Rf)) {
+        if (!forwardFive(qf, reached, work, true) || !reachesTarget(reached, target, Rf)) {
           printf("case %d %d %d does not reach the target\n", i, j, k);
           continue;
         }
