@@ -1,4 +1,4 @@
-// Faults from the outside: a client sending garbage, a servo silent mid-move.
+// Faults from the outside: a client sending garbage, a second controller, a servo silent mid-move.
 #include <cmath>
 #include <random>
 
@@ -8,7 +8,7 @@ namespace e2e {
 
 class FaultHandling : public ControllerTest {};
 
-TEST_F(FaultHandling, GarbageFloodAndSilentServoLeaveTheArmServing) {
+TEST_F(FaultHandling, GarbageFloodSecondControllerAndSilentServoLeaveTheArmServing) {
   ASSERT_NO_FATAL_FAILURE(start());
   std::mt19937 rng(20240129);
   // Client after client: noise (absurd lengths) or frames no parser accepts (wire type 7).
@@ -26,6 +26,15 @@ TEST_F(FaultHandling, GarbageFloodAndSilentServoLeaveTheArmServing) {
   EXPECT_EQ(reply(good, Ms(20000)).id(), kArmId);
 
   ASSERT_NO_FATAL_FAILURE(enableOverDds());
+  // A second controller on the bus ends before its bus thread runs: the servos keep torque and replies.
+  const size_t read_errors = countInOutput("read error!");
+  arm_test::ChildProcess second({ARM_CONTROLLER_PATH});
+  EXPECT_TRUE(waitUntil([&] { return !waitTorque(true, Ms(0)) || !second.running(); }, Ms(30000)));
+  EXPECT_EQ(second.wait(Ms(0)), 1) << "torque dropped while it ran, or it did not end";
+  const std::string out = second.output(), port = arm_build_config::kServoBusDevice;
+  EXPECT_NE(out.find("The servo port " + port + " is held by another process.\n"), std::string::npos) << out;
+  EXPECT_EQ(countInOutput("read error!"), read_errors);
+
   const std::vector<double> movj = {1.2, 0.9, -1.2, 1.2, -1.2, 1.2, 0.5};  // the target, then the scale
   publish<ArrayMsg>("movj_topic", movj);
   ASSERT_TRUE(waitUntil([] { return std::fabs(topics().joints.at(0)) > 0.2; }, Ms(15000)));

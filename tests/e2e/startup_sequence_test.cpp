@@ -57,21 +57,6 @@ TEST_F(StartupSequence, PortAlreadyTakenEndsProcessWithStatus255) {
   EXPECT_EQ(countInOutput("TcpServer: bind on 127.0.0.1 port 8007 failed: Address already in use\n"), 1u);
 }
 
-// A second controller on a bus in use ends before its bus thread runs: the first keeps torque and replies.
-TEST_F(StartupSequence, SecondControllerOnTheBusEndsAndTheFirstKeepsItsServos) {
-  ASSERT_NO_FATAL_FAILURE(start());
-  ASSERT_NO_FATAL_FAILURE(enableOverDds());
-  const size_t read_errors = countInOutput("read error!");
-  arm_test::ChildProcess second({ARM_CONTROLLER_PATH});
-  bool torque_kept = true;
-  EXPECT_TRUE(waitUntil([&] { return !(torque_kept &= waitTorque(true, Ms(0))) || !second.running(); }, Ms(30000)));
-  EXPECT_TRUE(torque_kept);
-  EXPECT_EQ(second.wait(Ms(30000)), 1);
-  const std::string line = std::string("The servo port ") + arm_build_config::kServoBusDevice + " is held by another process.\n";
-  EXPECT_NE(second.output().find(line), std::string::npos) << second.output();
-  EXPECT_EQ(countInOutput("read error!"), read_errors);
-}
-
 TEST_F(StartupSequence, DdsThatCannotStartEndsTheProcessWithItsReason) {
   ASSERT_NO_FATAL_FAILURE(
       launch({{"CYCLONEDDS_URI",
