@@ -132,10 +132,7 @@ int BusSerial::setBaud(int baud) {
 }
 
 bool BusSerial::openPort(int baud, const char* path) {
-  if (fd_ != -1) {
-    close(fd_);
-    fd_ = -1;
-  }
+  closePort();
   held_elsewhere_ = false;
   if (path == nullptr) return false;
   fd_ = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
