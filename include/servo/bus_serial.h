@@ -23,8 +23,12 @@ class BusSerial : public BusProtocol {
   void sendTx() override;
   virtual int getError();
   virtual int setBaud(int baud);
+  // Takes the port for this process alone (a lock, and exclusive mode);
+  // false without touching the line when another process holds it.
   virtual bool openPort(int baud, const char* path);
   virtual void closePort();
+  // The last openPort failed because another process holds the port.
+  bool heldElsewhere() const;
 
   static constexpr int kTxBufSize = 256;
 
@@ -38,4 +42,5 @@ class BusSerial : public BusProtocol {
 
  private:
   bool tx_overflow_ = false;
+  bool held_elsewhere_ = false;
 };

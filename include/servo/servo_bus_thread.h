@@ -23,6 +23,7 @@ class ServoBusThread : public ServoFamilyA {
 
   // The process-wide bus on the compiled-in device, started on first use.
   // It is never destroyed, so its worker serves for the life of the process.
+  // Ends the process with kPortHeldStatus when another process holds the port.
   static ServoBusThread* getInstance();
 
   // Opens the port; no worker runs until start (tests run passes by hand).
@@ -44,6 +45,7 @@ class ServoBusThread : public ServoFamilyA {
   void servePass();
 
   static constexpr int kBaud = 1000000;
+  static constexpr int kPortHeldStatus = 1;
   static constexpr unsigned kPassSleepUs = 5000;
   // A torque reading of 0 from a servo confirmed on counts only when this
   // many passes in a row read it.

@@ -27,16 +27,25 @@ constexpr char kLoopbackConfig[] =
     "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>"
     "</Domain></CycloneDDS>";
 
-dds_domainid_t domainIdFromEnv() {
+// The highest id whose DDS ports fit 16 bits with the default port mapping:
+// 7400 + 250 * 232 + 11 = 65411; 233 would need 65661.
+constexpr long kMaxDomainId = 232;
+
+// ROS_DOMAIN_ID, 0 when unset or empty. Anything else that is not a domain id
+// refuses to start, as ROS 2 does: another domain than the operator meant is worse.
+bool domainIdFromEnv(dds_domainid_t* domain, std::string* reason) {
   const char* env = std::getenv("ROS_DOMAIN_ID");
-  if (env == nullptr || *env == '\0') return 0;
+  *domain = 0;
+  if (env == nullptr || *env == '\0') return true;
   char* end = nullptr;
   const long id = std::strtol(env, &end, 10);
-  if (*end != '\0' || id < 0 || id > 232) {
-    std::fprintf(stderr, "ROS_DOMAIN_ID '%s' is not a valid domain id, using 0\n", env);
-    return 0;
+  if (*end != '\0' || id < 0 || id > kMaxDomainId) {
+    *reason = std::string("ROS_DOMAIN_ID '") + env + "' is not a valid domain id (0 to " +
+              std::to_string(kMaxDomainId) + ")";
+    return false;
   }
-  return static_cast<dds_domainid_t>(id);
+  *domain = static_cast<dds_domainid_t>(id);
+  return true;
 }
 
 bool loopbackOnly() {
@@ -115,7 +124,8 @@ Context::~Context() {
 bool Context::init(std::string* reason) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (valid_.load()) return true;
-  const dds_domainid_t domain = domainIdFromEnv();
+  dds_domainid_t domain = 0;
+  if (!domainIdFromEnv(&domain, reason)) return false;
   DdsLogCapture capture;
   std::string config_failure;
   if (loopbackOnly() && !configureLoopbackDomain(domain, &config_failure)) {

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -130,16 +132,25 @@ int BusSerial::setBaud(int baud) {
 }
 
 bool BusSerial::openPort(int baud, const char* path) {
-  if (fd_ != -1) {
-    close(fd_);
-    fd_ = -1;
-  }
+  closePort();
+  held_elsewhere_ = false;
   if (path == nullptr) return false;
   fd_ = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (fd_ == -1) {
-    perror("open:");
+    // A holder's exclusive mode refuses every later open but root's.
+    held_elsewhere_ = errno == EBUSY;
+    if (!held_elsewhere_) perror("open:");
     return false;
   }
+  // One process per bus, checked before anything about the line is touched.
+  // Only a lock held elsewhere refuses: a port that cannot be locked still runs.
+  if (flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    held_elsewhere_ = true;
+    close(fd_);  // not closePort: the exclusive mode is the holder's
+    fd_ = -1;
+    return false;
+  }
+  ioctl(fd_, TIOCEXCL);
   fcntl(fd_, F_SETFL, O_NONBLOCK);
   tcgetattr(fd_, &saved_termios_);
   tcgetattr(fd_, &termios_);
@@ -163,6 +174,12 @@ bool BusSerial::openPort(int baud, const char* path) {
 }
 
 void BusSerial::closePort() {
-  if (fd_ != -1) close(fd_);
+  if (fd_ != -1) {
+    // A pseudo-terminal outlives us (the simulated bus keeps it open) and keeps the mode.
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);
+  }
   fd_ = -1;
 }
+
+bool BusSerial::heldElsewhere() const { return held_elsewhere_; }

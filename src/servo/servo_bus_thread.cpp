@@ -24,6 +24,14 @@ constexpr int kPositionSignBit = 15;
 ServoBusThread* ServoBusThread::getInstance() {
   static ServoBusThread* instance = [] {
     auto* bus = new ServoBusThread(arm_build_config::kServoBusDevice);
+    // A second controller on a bus in use would fight the first for its servos:
+    // it ends before its worker sends a single frame.
+    if (bus->heldElsewhere()) {
+      fprintf(stderr, "The servo port %s is held by another process.\n", arm_build_config::kServoBusDevice);
+      fflush(stdout);
+      fflush(stderr);
+      _exit(kPortHeldStatus);  // as a failed server start: other threads (DDS) are live
+    }
     bus->start();
     return bus;
   }();

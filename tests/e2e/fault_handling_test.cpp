@@ -1,4 +1,4 @@
-// Faults from the outside: a client sending garbage, a servo silent mid-move.
+// Faults from the outside: a client sending garbage, a second controller, a servo silent mid-move.
 #include <cmath>
 #include <random>
 
@@ -8,7 +8,7 @@ namespace e2e {
 
 class FaultHandling : public ControllerTest {};
 
-TEST_F(FaultHandling, GarbageFloodAndSilentServoLeaveTheArmServing) {
+TEST_F(FaultHandling, GarbageFloodSecondControllerAndSilentServoLeaveTheArmServing) {
   ASSERT_NO_FATAL_FAILURE(start());
   std::mt19937 rng(20240129);
   // Client after client: noise (absurd lengths) or frames no parser accepts (wire type 7).
@@ -26,6 +26,15 @@ TEST_F(FaultHandling, GarbageFloodAndSilentServoLeaveTheArmServing) {
   EXPECT_EQ(reply(good, Ms(20000)).id(), kArmId);
 
   ASSERT_NO_FATAL_FAILURE(enableOverDds());
+  // A second controller ends before its bus thread's first pass would switch the servos off.
+  const size_t first_frame = bus_->frameCount();
+  arm_test::ChildProcess second({ARM_CONTROLLER_PATH});
+  EXPECT_EQ(second.wait(Ms(30000)), 1);
+  for (const servo_sim::Frame& f : bus_->framesFrom(first_frame))
+    ASSERT_FALSE((f.instruction == 3 && f.params == std::vector<uint8_t>{40, 0})) << int{f.id};
+  const std::string out = second.output(), port = arm_build_config::kServoBusDevice;
+  EXPECT_NE(out.find("The servo port " + port + " is held by another process.\n"), std::string::npos) << out;
+
   const std::vector<double> movj = {1.2, 0.9, -1.2, 1.2, -1.2, 1.2, 0.5};  // the target, then the scale
   publish<ArrayMsg>("movj_topic", movj);
   ASSERT_TRUE(waitUntil([] { return std::fabs(topics().joints.at(0)) > 0.2; }, Ms(15000)));

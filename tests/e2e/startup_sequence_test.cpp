@@ -1,6 +1,7 @@
 // Starting and ending the controller: start-up lines, SIGTERM, start-ups that fail.
 #include <sys/socket.h>
 
+#include <array>
 #include <utility>
 
 #include "controller_fixture.h"
@@ -58,13 +59,16 @@ TEST_F(StartupSequence, PortAlreadyTakenEndsProcessWithStatus255) {
 }
 
 TEST_F(StartupSequence, DdsThatCannotStartEndsTheProcessWithItsReason) {
-  ASSERT_NO_FATAL_FAILURE(
-      launch({{"CYCLONEDDS_URI",
-               "<General><Interfaces><NetworkInterface name=\"nosuch0\"/></Interfaces></General>"}}));
-  EXPECT_EQ(controller_->wait(Ms(15000)), 1);
-  EXPECT_EQ(countInOutput("ROS 2 could not start: failed to initialize rcl: "), 1u);
-  EXPECT_EQ(countInOutput("nosuch0"), 1u);
-  EXPECT_EQ(output().find("start init motor axises"), std::string::npos);
+  const std::string nic = "<General><Interfaces><NetworkInterface name=\"nosuch0\"/></Interfaces></General>";
+  for (const auto& [name, value, reason] : std::vector<std::array<std::string, 3>>{
+           {"ROS_DOMAIN_ID", "233", "ROS_DOMAIN_ID '233' is not a valid domain id (0 to 232)\n"},
+           {"ROS_DOMAIN_ID", "1x", "'1x' is not a valid domain id"}, {"CYCLONEDDS_URI", nic, "nosuch0"}}) {
+    ASSERT_NO_FATAL_FAILURE(launch({{name, value}}));
+    EXPECT_EQ(controller_->wait(Ms(15000)), 1);
+    EXPECT_EQ(countInOutput("ROS 2 could not start: failed to initialize rcl: "), 1u);
+    EXPECT_EQ(countInOutput(reason), 1u) << value;
+    EXPECT_EQ(output().find("start init motor axises"), std::string::npos);
+  }
 }
 
 }  // namespace e2e

@@ -1,8 +1,10 @@
 // The servo bus through the real serial code on a simulated bus: the frames that go out, the replies
 // that are taken, and what each pass of the bus thread does on the wire and in the servo blocks.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -144,6 +146,16 @@ TEST_F(BusTransaction, SignalsDoNotCutTheWaitShortAndAClosedPortIsHarmless) {
   bus_->io_timeout_ms_ = 10;
   EXPECT_EQ(bus_->writeRegByte(1, 40, 1), 0);
   EXPECT_EQ(bus_->tx_len_, 0);
+}
+
+// A second opener is refused, the holder keeps exclusive mode; its close ends the mode (a pty would keep it).
+TEST_F(BusTransaction, ASecondOpenerIsRefusedUntilTheHolderCloses) {
+  auto exclusive = [](int fd) { return ioctl(fd, TIOCGEXCL, &fd) == 0 ? fd : -1; };
+  servo::ServoBusThread second(sim_.slavePath().c_str());
+  EXPECT_TRUE(second.heldElsewhere() && exclusive(bus_->fd_) == 1);
+  bus_->closePort();
+  const int fd = open(sim_.slavePath().c_str(), O_RDWR | O_NOCTTY);
+  EXPECT_EQ(exclusive(fd), 0), close(fd);
 }
 
 using BusPass = BusTransaction;

@@ -26,8 +26,8 @@ class ArmKinematics {
   // Five-joint model; 1, or 0 with a zero pose when it has fewer than five.
   int forwardSE3(const JointVec5f& q, Pose6D& pose);
   // Reads x, y, z, roll, pitch, yaw of the target; true when a branch passed.
-  // Every solution puts the tool on the target through forwardSE3, its joints
-  // wrapped into (-pi, pi].
+  // Every solution puts the tool on the target through the first five links
+  // of the model, its joints wrapped into (-pi, pi].
   bool inverse(const Pose6D& target, IkSolutions& sols) const;
 
   // joint_min_[i] <= v <= joint_max_[i] compared in double; NaN and joints
@@ -47,9 +47,11 @@ class ArmKinematics {
 
  private:
   void cacheTwists();
-  // forwardSE3 into a caller's work area, so that const operations can check
-  // joints; false when the model has fewer than five joints.
-  bool forwardFive(const JointVec5f& q, Pose6D& pose, float (*link_trans)[3]) const;
+  // The first five links into a caller's work area, so that const operations
+  // can check joints; false when the model has fewer than five joints.
+  // forwardSE3 reads dh_table5_ (all zeros for six joints); model_rows reads
+  // the rows of the model as built, which the closed form solved.
+  bool forwardFive(const JointVec5f& q, Pose6D& pose, float (*link_trans)[3], bool model_rows) const;
 
   // cosf and sinf of each row's twist, fixed with the model.
   float cos_alpha6_[6] = {};

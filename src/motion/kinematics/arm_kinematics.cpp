@@ -138,16 +138,21 @@ int ArmKinematics::forwardPose(const JointVec6f& q, Pose6D& pose) {
 }
 
 int ArmKinematics::forwardSE3(const JointVec5f& q, Pose6D& pose) {
-  if (!forwardFive(q, pose, link_trans_)) {
+  if (!forwardFive(q, pose, link_trans_, false)) {
     pose = Pose6D();
     return 0;
   }
   return 1;
 }
 
-bool ArmKinematics::forwardFive(const JointVec5f& q, Pose6D& pose, float (*link_trans)[3]) const {
+bool ArmKinematics::forwardFive(const JointVec5f& q, Pose6D& pose, float (*link_trans)[3],
+                                bool model_rows) const {
   if (joint_count_ < 5) return false;
-  chainLinks<5>(dh_table5_, cos_alpha5_, sin_alpha5_, a_, d_, q.v, link_trans, pose);
+  if (model_rows && joint_count_ == 6) {
+    chainLinks<5>(dh_table6_, cos_alpha6_, sin_alpha6_, a_, d_, q.v, link_trans, pose);
+  } else {
+    chainLinks<5>(dh_table5_, cos_alpha5_, sin_alpha5_, a_, d_, q.v, link_trans, pose);
+  }
   return true;
 }
 

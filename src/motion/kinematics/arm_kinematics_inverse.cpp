@@ -11,7 +11,7 @@ constexpr double kPlaneTolerance = 1.0;
 // Rotation-matrix entries: the model is single precision, and a flipped
 // roll or tool axis is off by far more.
 constexpr double kRotationTolerance = 1e-4;
-// How close forwardSE3 must put the tool to the target (DH length unit).
+// How close the first five links must put the tool to the target (DH length unit).
 constexpr float kReachTolerance = 0.01f;
 
 bool passes(double residual, double tolerance) { return std::fabs(residual) < tolerance; }
@@ -119,7 +119,7 @@ bool ArmKinematics::inverse(const Pose6D& target, IkSolutions& sols) const {
         // twists or offsets must not get joints that miss.
         Pose6D reached;
         float work[5][3];
-        if (!forwardFive(qf, reached, work) || !reachesTarget(reached, target, Rf)) {
+        if (!forwardFive(qf, reached, work, true) || !reachesTarget(reached, target, Rf)) {
           printf("case %d %d %d does not reach the target\n", i, j, k);
           continue;
         }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -133,9 +134,9 @@ TEST_F(InterpolatorTest, MovesStartFromAndArriveOnCurrentReadingsOnly) {
   EXPECT_EQ(countOf(out, "can not start: the <1> axis has no current position reading."), 1);
 }
 
-// Poses of random joints of a five-joint arm the closed form fits: every solution reaches the pose
-// with joints in (-pi, pi], and from joints near the true ones the choice does too. What the closed
-// form ignores (a5 moves the tool, a roll offset turns it) leaves nothing that misses.
+// Poses of random joints of a five-joint arm the closed form fits: every solution reaches the pose with
+// joints in (-pi, pi], and from joints near the true ones the choice does too. What the closed form ignores
+// (a5 moves the tool, a roll offset turns it) leaves nothing that misses; a sixth column changes nothing.
 TEST_F(InterpolatorTest, InverseSolutionsAndTheChoiceReachThePose) {
   const std::vector<float> twists = {1.5707964f, 0, 0, -1.5707964f, 0}, d = {100, 0, 0, 0, 30};
   std::mt19937 rng(7);
@@ -144,6 +145,8 @@ TEST_F(InterpolatorTest, InverseSolutionsAndTheChoiceReachThePose) {
   // The last arm also keeps its elbow at or below 0: a solution beyond it is never chosen.
   for (const auto& [a5, roll, elbow_max] : {std::tuple<float, float, float>{0, 0, 4}, {10, 0, 4}, {0, 0.5f, 4}, {0, 0, 0}}) {
     ArmKinematics kin({0, 0, 0, 0, roll}, twists, {20, 300, 250, 50, a5}, d);
+    ArmKinematics six({0, 0, 0, 0, roll, 0.3f}, {twists[0], 0, 0, twists[3], 0, 0.7f},
+                      {20, 300, 250, 50, a5, 15}, {d[0], 0, 0, 0, d[4], 40});
     kin.joint_max_[2] = elbow_max;
     Interpolator ip(RobotPara{}, &kin);
     auto reaches = [&kin](const JointVec5f& q, const Pose6D& target) {
@@ -161,10 +164,11 @@ TEST_F(InterpolatorTest, InverseSolutionsAndTheChoiceReachThePose) {
       std::vector<double> current(5);
       for (int j = 0; j < 5; ++j) current[j] = (truth[j] = joint(rng)) + 0.05 * (j % 2 ? 1 : -1);
       Pose6D target;
-      IkSolutions sols;
+      IkSolutions sols, six_sols;
       kin.forwardSE3(truth, target);
-      kin.inverse(target, sols);
+      ASSERT_EQ(kin.inverse(target, sols), six.inverse(target, six_sols)) << n;
       for (int s = 0; s < sols.num_sols; ++s) ASSERT_TRUE(reaches(sols.q_sols[s], target)) << n;
+      ASSERT_EQ(std::memcmp(six_sols.q_sols, sols.q_sols, sizeof(sols.q_sols)), 0) << n;
       const auto chosen = ip.chooseIkSolution({target.x, target.y, target.z, target.roll, target.pitch, target.yaw},
                                               current);
       if (chosen == current && ++unanswered) continue;
