@@ -65,10 +65,6 @@ TEST_F(FaultHandling, GarbageFloodSecondControllerAndSilentServoLeaveTheArmServi
   EXPECT_EQ(countInOutput("The current command has been killed!"), 0u);
 }
 
-}  // namespace e2e
-
-namespace e2e {
-
 // A stalled servo and one whose speed never reads 0 end their move after the settle time, and the move
 // queued behind starts where the arm stands; a servo that cut its own torque stays off until serve-on.
 TEST_F(FaultHandling, ServosThatCannotArriveOrCutTheirTorqueNeitherHangNorJumpTheArm) {
