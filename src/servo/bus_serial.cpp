@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@ namespace {
 
 constexpr uint64_t kMaxTimeoutMs = 24ULL * 3600 * 1000;
 constexpr tcflag_t kInputFlagsCleared = IXON | ICRNL | ISTRIP | INPCK | BRKINT;
+constexpr int kMasterLock = LOCK_EX | LOCK_NB;  // a port already driven is refused, not waited for
 
 speed_t openSpeed(int baud) {
   switch (baud) {
@@ -138,6 +140,13 @@ bool BusSerial::openPort(int baud, const char* path) {
   fd_ = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (fd_ == -1) {
     perror("open:");
+    return false;
+  }
+  // One master per bus: a second controller would take the first one's
+  // answers and switch its servos behind its back.
+  if (flock(fd_, kMasterLock) != 0) {
+    fprintf(stderr, "open: %s is driven by another process\n", path);
+    closePort();
     return false;
   }
   fcntl(fd_, F_SETFL, O_NONBLOCK);

@@ -155,7 +155,7 @@ TEST_F(BusTransaction, SyncReadTakesEachServosReplyAndNothingElse) {
   EXPECT_EQ(bus_->syncReplyByte(), -1);           // and yields nothing, not servo 2's bytes
 }
 
-TEST_F(BusTransaction, SignalsDoNotCutTheWaitShortAndAClosedPortIsHarmless) {
+TEST_F(BusTransaction, APortHasOneMasterSignalsDoNotCutTheWaitShortAndAClosedPortIsHarmless) {
   signal(SIGUSR1, [](int) {});  // a wait for input is never restarted: it sees EINTR
   servo_sim::ServoFaults late;
   late.late_reply_us = 150000;
@@ -166,7 +166,8 @@ TEST_F(BusTransaction, SignalsDoNotCutTheWaitShortAndAClosedPortIsHarmless) {
   EXPECT_EQ(bus_->pingServo(1), 1);
   pester.join();
   signal(SIGUSR1, SIG_DFL);
-  EXPECT_FALSE(bus_->openPort(1000000, "/nonexistent/servoBus"));  // closes the open port
+  EXPECT_EQ(servo::ServoBusThread(sim_.slavePath().c_str()).fd_, -1);  // a second one is refused
+  EXPECT_FALSE(bus_->openPort(1000000, "/nonexistent/servoBus"));      // closes the open port
   bus_->io_timeout_ms_ = 10;
   EXPECT_EQ(bus_->writeRegByte(1, 40, 1), 0);
   EXPECT_EQ(bus_->tx_len_, 0);
