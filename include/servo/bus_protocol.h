@@ -68,5 +68,21 @@ class BusProtocol {
   uint16_t sync_buf_size_ = 0;
 
  private:
+  // An answer awaited in vain, by id and length byte. Servos answer in turn,
+  // so it may still come, ahead of a later answer, and must not pass for it.
+  // A request whose answer would look the same waits until that is settled.
+  struct OwedReply {
+    uint8_t id;
+    uint8_t length;
+  };
+  static constexpr int kMaxOwed = 8;
+
   int writeTransaction(uint8_t id, uint8_t addr, const uint8_t* data, uint8_t len, uint8_t instruction);
+  bool settle(uint8_t id, uint8_t length);
+  int takeReply(uint8_t id, uint8_t length, uint8_t* reply);
+  int findOwed(uint8_t id, uint8_t length) const;
+  void dropOwed(int count);
+
+  OwedReply owed_[kMaxOwed] = {};
+  int owed_count_ = 0;
 };

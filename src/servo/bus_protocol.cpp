@@ -5,7 +5,8 @@
 namespace {
 
 constexpr uint8_t kHeader = 0xFF;
-constexpr int kStatusReplyLen = 6;
+// 0xFF 0xFF id length: the length byte counts what follows it.
+constexpr int kReplyHeaderLen = 4;
 constexpr uint8_t kStatusReplyLengthByte = 2;
 // Header, id, length, instruction and address of a sync read or write.
 constexpr int kSyncHeaderLen = 7;
@@ -57,6 +58,10 @@ bool BusProtocol::sendFrame(uint8_t id, uint8_t addr, const uint8_t* data, uint8
 
 int BusProtocol::writeTransaction(uint8_t id, uint8_t addr, const uint8_t* data, uint8_t len,
                                   uint8_t instruction) {
+  if (reply_level_ != 0 && !settle(id, kStatusReplyLengthByte)) {
+    status_ = 0;
+    return 0;
+  }
   flushRx();
   const bool built = sendFrame(id, addr, data, len, instruction);
   sendTx();
@@ -112,36 +117,77 @@ void BusProtocol::writeRegsSync(const uint8_t* ids, uint8_t n, uint8_t addr, con
 int BusProtocol::checkStatusReply(uint8_t id) {
   status_ = 0;
   if (id == kBroadcastId || reply_level_ == 0) return 1;
-  uint8_t reply[kStatusReplyLen];
-  if (readRx(reply, kStatusReplyLen) != kStatusReplyLen) return 0;
-  if (reply[0] != kHeader || reply[1] != kHeader || reply[2] != id ||
-      reply[3] != kStatusReplyLengthByte) {
-    return 0;
-  }
-  if (checksumOf(reply[2] + reply[3] + reply[4]) != reply[5]) return 0;
+  uint8_t reply[kReplyBufSize];
+  if (takeReply(id, kStatusReplyLengthByte, reply) == 0) return 0;
   status_ = reply[4];
   return 1;
 }
 
 int BusProtocol::readRegs(uint8_t id, uint8_t addr, uint8_t* out, uint8_t len) {
-  if (out == nullptr || len > kMaxReadLen) return 0;
+  if (out == nullptr || len > kMaxReadLen || !settle(id, len + 2)) return 0;
   flushRx();
   const bool built = sendFrame(id, addr, &len, 1, kInstRead);
   sendTx();
-  if (!built) return 0;
   uint8_t reply[kReplyBufSize];
-  const int expected = len + 6;
-  if (readRx(reply, expected) != expected) return 0;
-  if (reply[0] != kHeader || reply[1] != kHeader) return 0;
-  // Only the servo asked, with the length asked for: a stray reply of another
-  // servo must never land in this one's registers.
-  if (reply[2] != id || reply[3] != len + 2) return 0;
-  int sum = 0;
-  for (int i = 2; i < expected - 1; ++i) sum += reply[i];
-  if (checksumOf(sum) != reply[expected - 1]) return 0;
+  if (!built || takeReply(id, len + 2, reply) == 0) return 0;
   std::memcpy(out, reply + 5, len);
   status_ = reply[4];
   return len;
+}
+
+bool BusProtocol::settle(uint8_t id, uint8_t length) {
+  if (id == kBroadcastId || findOwed(id, length) < 0) return true;
+  // An answer of this shape could be an owed one. A read of a length nothing
+  // owed has goes first: once it is answered, nothing owed is on its way.
+  uint8_t n = 1;
+  while (findOwed(id, n + 2) >= 0) ++n;
+  uint8_t scratch[kMaxOwed + 1];
+  const uint8_t status = status_;
+  const bool settled = readRegs(id, 0, scratch, n) == n;
+  status_ = status;
+  return settled;
+}
+
+int BusProtocol::takeReply(uint8_t id, uint8_t length, uint8_t* reply) {
+  for (;;) {
+    const int got = readRx(reply, kReplyHeaderLen);
+    if (got == 0 && id != kBroadcastId) {
+      // Nothing came; the answer may yet arrive during a later transaction.
+      if (owed_count_ == kMaxOwed) dropOwed(1);  // that long overdue, the oldest is taken as lost
+      owed_[owed_count_++] = {id, length};
+    }
+    if (got != kReplyHeaderLen || reply[0] != kHeader || reply[1] != kHeader) return 0;
+    const uint8_t from = reply[2];
+    const uint8_t len = reply[3];
+    if (len < kStatusReplyLengthByte || len > kReplyBufSize - kReplyHeaderLen) return 0;
+    if (readRx(reply + kReplyHeaderLen, len) != len) return 0;
+    int sum = 0;
+    for (int i = 2; i < len + 3; ++i) sum += reply[i];
+    if (checksumOf(sum) != reply[len + 3]) return 0;
+    const int owed = findOwed(from, len);
+    if (owed >= 0) {
+      // A late answer; those owed before it will not come any more.
+      dropOwed(owed + 1);
+      continue;
+    }
+    // Only the servo asked, with the length asked for: another's answer never
+    // lands in this one's registers.
+    if ((from != id && id != kBroadcastId) || len != length) return 0;
+    owed_count_ = 0;  // whatever was owed before this answer will not come
+    return len + kReplyHeaderLen;
+  }
+}
+
+int BusProtocol::findOwed(uint8_t id, uint8_t length) const {
+  for (int i = 0; i < owed_count_; ++i) {
+    if (owed_[i].id == id && owed_[i].length == length) return i;
+  }
+  return -1;
+}
+
+void BusProtocol::dropOwed(int count) {
+  for (int i = count; i < owed_count_; ++i) owed_[i - count] = owed_[i];
+  owed_count_ -= count;
 }
 
 int BusProtocol::readRegByte(uint8_t id, uint8_t addr) {
@@ -157,17 +203,13 @@ int BusProtocol::readRegWord(uint8_t id, uint8_t addr) {
 }
 
 int BusProtocol::pingServo(uint8_t id) {
+  status_ = 0;
+  if (!settle(id, kStatusReplyLengthByte)) return -1;
   flushRx();
   const bool built = sendFrame(id, 0, nullptr, 0, kInstPing);
   sendTx();
-  status_ = 0;
-  if (!built) return -1;
-  uint8_t reply[kStatusReplyLen];
-  if (readRx(reply, kStatusReplyLen) != kStatusReplyLen) return -1;
-  if (reply[0] != kHeader || reply[1] != kHeader) return -1;
-  if (id != kBroadcastId && reply[2] != id) return -1;
-  if (reply[3] != kStatusReplyLengthByte) return -1;
-  if (checksumOf(reply[2] + reply[3] + reply[4]) != reply[5]) return -1;
+  uint8_t reply[kReplyBufSize];
+  if (!built || takeReply(id, kStatusReplyLengthByte, reply) == 0) return -1;
   status_ = reply[2];
   return reply[2];
 }

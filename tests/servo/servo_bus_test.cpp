@@ -93,29 +93,55 @@ TEST_F(BusTransaction, ExampleFramesGoOutWholeAndOversizedOnesNotAtAll) {
 }
 
 TEST_F(BusTransaction, DamagedRepliesFailEveryTransactionAndAHangUpEndsTheWait) {
-  std::vector<servo_sim::ServoFaults> cases(6);
+  std::vector<servo_sim::ServoFaults> cases(7);
   cases[0].bad_checksum = true;
   cases[1].wrong_id = 2;          // checksum right for the wrong id
   cases[2].noise = {0x00, 0x13};  // leaves bytes behind for the next transaction to flush
-  cases[3].silent = true;         // these two end only when the wait runs out
-  cases[4].cut_reply_to = 4;
-  cases[5].hang_up = true;  // ends the wait at once: neither waits it out nor spins
+  cases[3].noise = {0xFF, 0xFF, 0x01, 0x03, 0x00, 0x00, 0xFB};  // a whole answer of another length
+  cases[4].silent = true;                                       // these two end only when the wait runs out
+  cases[5].cut_reply_to = 4;
+  cases[6].hang_up = true;  // ends the wait at once: neither waits it out nor spins
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
     bus_->io_timeout_ms_ = kPatientReplyMs;
     sim_.setRegWord(1, 56, 1000);
-    ASSERT_TRUE(i == 5 || bus_->readFeedback(1) == 15);  // late bytes of a cut reply could spoil a last one
+    ASSERT_TRUE(i == 6 || bus_->readFeedback(1) == 15);  // late bytes of a cut reply could spoil a last one
     sim_.setRegWord(1, 56, 3000);
     sim_.setFaults(1, cases[i]);
-    bus_->io_timeout_ms_ = i == 5 ? 10000 : i >= 3 ? 20 : bus_->io_timeout_ms_;
+    bus_->io_timeout_ms_ = i == 6 ? 10000 : i >= 4 ? 20 : bus_->io_timeout_ms_;
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(bus_->writeRegByte(1, 40, 0), 0);
     EXPECT_EQ(bus_->pingServo(1), -1);
     EXPECT_EQ(bus_->readFeedback(1), -1);
-    EXPECT_TRUE(i < 5 || std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5));
+    EXPECT_TRUE(i < 6 || std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5));
     EXPECT_EQ(bus_->feedback_cache_[0] | bus_->feedback_cache_[1] << 8, 1000);  // the earlier feedback stays
     sim_.clearFaults(1);
   }
+}
+
+// One reply each: an answer that does not come in time, then that answer just ahead of a later one's.
+TEST_F(BusTransaction, AnAnswerTooLateForItsTransactionNeverPassesForALaterOne) {
+  const uint8_t off = 0;
+  servo_sim::ServoFaults silent, late_read, late_ack;
+  silent.silent = true;
+  silent.remaining = late_read.remaining = late_ack.remaining = 1;
+  late_read.noise = servo_sim::makeStatusReply(1, 0, &off, 1);  // torque off, read before it went on
+  late_ack.noise = servo_sim::makeStatusReply(1, 0, nullptr, 0);
+  late_ack.cut_reply_to = 0;  // and no answer of its own
+  bus_->io_timeout_ms_ = 20;
+  sim_.setFaults(1, silent);
+  EXPECT_EQ(bus_->readRegByte(1, 40), -1);
+  sim_.setFaults(1, late_read);
+  sim_.setReg(1, 40, 1);
+  bus_->io_timeout_ms_ = kPatientReplyMs;
+  EXPECT_EQ(bus_->readRegByte(1, 40), 1);
+  bus_->io_timeout_ms_ = 20;
+  sim_.setFaults(1, silent);
+  EXPECT_EQ(bus_->writeRegByte(1, 42, 0), 0);
+  sim_.setFaults(1, late_ack);
+  EXPECT_EQ(bus_->writeRegByte(1, 42, 0), 0);
+  bus_->io_timeout_ms_ = kPatientReplyMs;
+  EXPECT_EQ(bus_->writeRegByte(1, 42, 0), 1);  // a missed answer does not cost the next one its own
 }
 
 TEST_F(BusTransaction, SyncReadTakesEachServosReplyAndNothingElse) {
