@@ -25,8 +25,7 @@ std::string loopbackConfig(const std::string& extra = "") {
   return "<CycloneDDS><Domain id=\"any\"><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/>"
          "</Interfaces><AllowMulticast>false</AllowMulticast></General><Discovery><ParticipantIndex>auto"
          "</ParticipantIndex><MaxAutoParticipantIndex>120</MaxAutoParticipantIndex><Peers><Peer address="
-         "\"127.0.0.1\"/></Peers></Discovery>" +
-         extra + "</Domain></CycloneDDS>";
+         "\"127.0.0.1\"/></Peers></Discovery>" + extra + "</Domain></CycloneDDS>";
 }
 
 std::shared_ptr<rclcpp::Node> initNode(const std::string& name) {
@@ -109,10 +108,8 @@ TEST(PeerExchange, MessagesCrossBothWaysByteExactOverLoopbackOnly) {
 TEST(WallTimer, KeepsItsRateAndSkipsMissedPeriods) {
   rclcpp::WallTimer<std::function<void()>> timer(10ms, [] {});
   const auto t0 = timer.next_call_time();
-  timer.advance(t0 + 4ms);
-  EXPECT_EQ(timer.next_call_time(), t0 + 10ms);
-  timer.advance(t0 + 315ms);  // a call that overran 30 periods
-  EXPECT_EQ(timer.next_call_time(), t0 + 320ms);
+  EXPECT_EQ((timer.advance(t0 + 4ms), timer.next_call_time()), t0 + 10ms);
+  EXPECT_EQ((timer.advance(t0 + 315ms), timer.next_call_time()), t0 + 320ms);  // 30 periods overrun
 }
 
 TEST(SpinDispatch, SharedPointerCallbackRunsOnTheSpinningThreadAndNothingRunsOrSpeaksAfterShutdown) {
@@ -148,14 +145,13 @@ TEST(SpinDispatch, SharedPointerCallbackRunsOnTheSpinningThreadAndNothingRunsOrS
 }
 
 TEST(ConsoleLog, InfoLineHasHumbleConsoleFormat) {
-  const long long before = std::time(nullptr);
+  const long long before = std::time(nullptr);  // the seconds after "[INFO] [" are no earlier
   testing::internal::CaptureStderr();
   RCLCPP_INFO(rclcpp::get_logger("robot_cmd_processor"), "Get robot joint num not equal %d!", 6);
   const std::string line = testing::internal::GetCapturedStderr();
   EXPECT_THAT(line, testing::MatchesRegex("\\[INFO\\] \\[[0-9]+\\.[0-9]{9}\\] \\[robot_cmd_processor\\]: "
                                           "Get robot joint num not equal 6!\n"));
-  const long long stamp = std::atoll(line.c_str() + 8);  // the seconds after "[INFO] ["
-  EXPECT_TRUE(before <= stamp && stamp <= std::time(nullptr)) << stamp;
+  EXPECT_THAT(std::atoll(&line[8]), testing::AllOf(testing::Ge(before), testing::Le(std::time(nullptr))));
 }
 
 }  // namespace
