@@ -116,7 +116,9 @@ void publish(const std::string& topic, decltype(Msg::data) data, std::vector<uin
   m.data = std::move(data);
   if constexpr (std::is_same_v<Msg, ArrayMsg>)
     for (uint32_t size : dims) m.layout.dim.emplace_back().size = size;
-  std::dynamic_pointer_cast<rclcpp::Publisher<Msg>>(op().writers.at(topic))->publish(m);
+  const auto& writer = op().writers.at(topic);  // sent once it has met the controller's reader
+  waitUntil([&] { return writer->get_subscription_count() > 0; }, Ms(30000));
+  std::dynamic_pointer_cast<rclcpp::Publisher<Msg>>(writer)->publish(m);
 }
 
 // A framed call-server request, and the next reply (empty when none came in time).
@@ -172,8 +174,9 @@ class ControllerTest : public ::testing::Test {
     ASSERT_NO_FATAL_FAILURE(launch());
     const long seen = topics().joint_count;
     ASSERT_TRUE(waitUntil([&] { return topics().joint_count > seen + 5; }, Ms(30000))) << "no joint states";
-    // Its readers of our commands match with its writers: let the handshake end.
-    std::this_thread::sleep_for(Ms(500));
+    // It has learnt of our writers (in turn, the spline's last) once it refuses a spline without layout.
+    auto refused = [&] { return publish<ArrayMsg>("movj_s_topic", {}), waitForOutput("dim=<0>", Ms(200)); };
+    ASSERT_TRUE(waitUntil(refused, Ms(30000))) << "our commands never reach it";
   }
 
   std::string output() const { return controller_->output(); }
