@@ -9,7 +9,7 @@
 #                             [--jobs J] [--busy B] [--logs DIR]
 #
 #   --plain/--asan/--tsan  rounds of that suite (default 10, 3, 3; 0 skips it)
-#   --rounds N             the same N for all three
+#   --rounds N             the same N for all three (later options win)
 #   --jobs J               ctest -j of each copy (default: cores)
 #   --busy B               busy processes (default: cores)
 #   --logs DIR             where every run's ctest output goes (default: a new
