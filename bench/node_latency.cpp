@@ -3,6 +3,8 @@
 //   MovjToQueued:   the peer publishes a movj -> the command is in the queue.
 //   PassToTopic:    a pass reads a new joint position -> the peer receives it
 //                   on "A_arm_joint_pos_topic".
+//   StateTopicRate: how often the node's 10 ms timer sends that topic, from
+//                   the stamps of 10 s of joint states (a reader in the host).
 // Both processes stamp with the steady clock, which is system-wide on Linux.
 // Counters p50_us and p99_us are the median and 99th percentile.
 #include <fcntl.h>
@@ -10,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -152,6 +155,13 @@ struct Host {
   int from_peer = -1;
   std::unique_ptr<LineReader> reader;
   std::unique_ptr<arm_test::ChildProcess> peer;
+  // Stamps of the joint states a reader beside the node gets while recording.
+  std::shared_ptr<rclcpp::Node> probe;
+  rclcpp::Subscription<sensor_msgs::msg::JointState>::SharedPtr probe_sub;
+  std::thread probe_spinner;
+  std::mutex stamps_mutex;
+  bool recording = false;
+  std::vector<int64_t> stamps;
 };
 
 Host* g_host = nullptr;
@@ -181,6 +191,14 @@ void startHost(const std::string& self) {
   h->node = std::make_shared<RobotCmdRosTwoWrapper>(h->interpolator.get());
   auto node = h->node;
   h->spinner = std::thread([node] { rclcpp::spin(node); });
+  h->probe = std::make_shared<rclcpp::Node>("node_bench_rate");
+  h->probe_sub = h->probe->create_subscription<sensor_msgs::msg::JointState>(
+      "A_arm_joint_pos_topic", rclcpp::QoS(10), [h](const sensor_msgs::msg::JointState& m) {
+        std::lock_guard<std::mutex> lock(h->stamps_mutex);
+        const int64_t ns = int64_t{m.header.stamp.sec} * 1000000000 + m.header.stamp.nanosec;
+        if (h->recording) h->stamps.push_back(ns);
+      });
+  h->probe_spinner = std::thread([probe = h->probe] { rclcpp::spin(probe); });
 
   char tmpl[] = "/tmp/arm_node_bench_XXXXXX";
   h->dir = mkdtemp(tmpl);
@@ -208,6 +226,7 @@ void stopHost() {
   close(h->from_peer);
   rclcpp::shutdown();
   h->spinner.join();
+  h->probe_spinner.join();
   h->node.reset();
   h->interpolator.reset();
   unlink((h->dir + "/to_peer").c_str());
@@ -277,6 +296,37 @@ void PassToTopic(benchmark::State& state) {
   report(state, samples);
 }
 BENCHMARK(PassToTopic)->UseManualTime()->Iterations(300)->Unit(benchmark::kMicrosecond);
+
+// Counters: rate_hz over the whole window, the gaps between ticks (p50, p99,
+// max, in ms) and the periods skipped: those the window spans less the ticks
+// (a late tick alone skips none; the next one stays on the 10 ms grid).
+void StateTopicRate(benchmark::State& state) {
+  constexpr auto kWindow = 10s;
+  Host* h = g_host;
+  for (auto _ : state) {
+    {
+      std::lock_guard<std::mutex> lock(h->stamps_mutex);
+      h->stamps.clear();
+      h->recording = true;
+    }
+    std::this_thread::sleep_for(kWindow);
+    std::lock_guard<std::mutex> lock(h->stamps_mutex);
+    h->recording = false;
+    state.SetIterationTime(std::chrono::duration<double>(kWindow).count());
+  }
+  const std::vector<int64_t>& t = h->stamps;
+  if (t.size() < 2) return;
+  std::vector<double> gaps_ms;
+  for (size_t i = 1; i < t.size(); ++i) gaps_ms.push_back(static_cast<double>(t[i] - t[i - 1]) / 1e6);
+  const double span_ns = static_cast<double>(t.back() - t.front());
+  state.counters["rate_hz"] = static_cast<double>(t.size() - 1) * 1e9 / span_ns;
+  state.counters["skipped"] = std::round(span_ns / 1e7) - static_cast<double>(t.size() - 1);
+  std::sort(gaps_ms.begin(), gaps_ms.end());
+  state.counters["gap_p50_ms"] = gaps_ms[gaps_ms.size() / 2];
+  state.counters["gap_p99_ms"] = gaps_ms[std::min(gaps_ms.size() - 1, gaps_ms.size() * 99 / 100)];
+  state.counters["gap_max_ms"] = gaps_ms.back();
+}
+BENCHMARK(StateTopicRate)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -81,6 +81,12 @@ void PublisherBase::publish_message(const void* msg) {
   type_support_.write(writer_, msg);
 }
 
+size_t PublisherBase::get_subscription_count() const {
+  dds_publication_matched_status_t status{};
+  if (writer_ == 0 || dds_get_publication_matched_status(writer_, &status) != DDS_RETCODE_OK) return 0;
+  return status.current_count;
+}
+
 SubscriptionBase::SubscriptionBase(Context::SharedPtr context, uint64_t node_id, const std::string& topic_name,
                                    const QoS& qos, const detail::MessageTypeSupport& type_support)
     : context_(std::move(context)), node_id_(node_id), type_support_(type_support) {

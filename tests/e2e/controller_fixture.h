@@ -80,8 +80,7 @@ struct Operator {
     for (auto t : {"stop_topic", "set_home_topic"}) writers[t] = node->create_publisher<TextMsg>(t, 10);
     for (auto t : {"movj_topic", "movj_s_topic"}) writers[t] = node->create_publisher<ArrayMsg>(t, 10);
     watch<sensor_msgs::msg::JointState>("A_arm_joint_pos_topic", [this](const auto& m) {
-      ++state.joint_count;
-      state.joints = m.position;
+      state.joints = m.position, ++state.joint_count;
     });
     watch<ArrayMsg>("A_arm_tcp_posture_topic", [this](const auto& m) { state.pose = m.data; });
     watch<BoolMsg>("A_arm_motor_enable_topic", [this](const auto& m) { state.enabled = m.data; });
@@ -117,7 +116,9 @@ void publish(const std::string& topic, decltype(Msg::data) data, std::vector<uin
   m.data = std::move(data);
   if constexpr (std::is_same_v<Msg, ArrayMsg>)
     for (uint32_t size : dims) m.layout.dim.emplace_back().size = size;
-  std::dynamic_pointer_cast<rclcpp::Publisher<Msg>>(op().writers.at(topic))->publish(m);
+  const auto& writer = op().writers.at(topic);  // sent once it has met the controller's reader
+  waitUntil([&] { return writer->get_subscription_count() > 0; }, Ms(30000));
+  std::dynamic_pointer_cast<rclcpp::Publisher<Msg>>(writer)->publish(m);
 }
 
 // A framed call-server request, and the next reply (empty when none came in time).
@@ -129,7 +130,7 @@ inline bool ask(LoopbackClient& call, robot_ping::MainArmClientRequestType type,
   for (double v : angles) req.mutable_angle()->add_angle(v);
   return call.sendBytes(server_test::frameOf(req.SerializeAsString()));
 }
-inline robot_ping::MainArmRespMsg reply(LoopbackClient& call, Ms timeout = Ms(5000)) {
+inline robot_ping::MainArmRespMsg reply(LoopbackClient& call, Ms timeout = Ms(20000)) {
   std::string bytes;
   robot_ping::MainArmRespMsg resp;
   if (!call.readFrame(&bytes, timeout) || !resp.ParseFromString(bytes)) resp.Clear();
@@ -173,8 +174,9 @@ class ControllerTest : public ::testing::Test {
     ASSERT_NO_FATAL_FAILURE(launch());
     const long seen = topics().joint_count;
     ASSERT_TRUE(waitUntil([&] { return topics().joint_count > seen + 5; }, Ms(30000))) << "no joint states";
-    // Its readers of our commands match with its writers: let the handshake end.
-    std::this_thread::sleep_for(Ms(500));
+    // It has learnt of our writers (in turn, the spline's last) once it refuses a spline without layout.
+    auto refused = [&] { return publish<ArrayMsg>("movj_s_topic", {}), waitForOutput("dim=<0>", Ms(200)); };
+    ASSERT_TRUE(waitUntil(refused, Ms(30000))) << "our commands never reach it";
   }
 
   std::string output() const { return controller_->output(); }
@@ -199,7 +201,7 @@ class ControllerTest : public ::testing::Test {
                      timeout);
   }
   // Servos on their goals for `target`; the joint topic within half a feedback step of them.
-  bool waitArrived(const std::vector<double>& target, Ms timeout = Ms(5000)) const {
+  bool waitArrived(const std::vector<double>& target, Ms timeout = Ms(20000)) const {
     return waitUntil(
         [&] {
           const std::vector<double> joints = topics().joints;
@@ -228,8 +230,8 @@ class ControllerTest : public ::testing::Test {
   }
   void enableOverDds() {
     publish<BoolMsg>("serve_on_topic", true);
-    ASSERT_TRUE(waitTorque(true, Ms(10000)));
-    ASSERT_TRUE(waitUntil([] { return topics().enabled; }, Ms(10000))) << "enable topic never true";
+    ASSERT_TRUE(waitTorque(true, Ms(30000)));
+    ASSERT_TRUE(waitUntil([] { return topics().enabled; }, Ms(30000))) << "enable topic never true";
   }
 
   std::unique_ptr<servo_sim::ServoBusSim> bus_;

@@ -25,8 +25,7 @@ std::string loopbackConfig(const std::string& extra = "") {
   return "<CycloneDDS><Domain id=\"any\"><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/>"
          "</Interfaces><AllowMulticast>false</AllowMulticast></General><Discovery><ParticipantIndex>auto"
          "</ParticipantIndex><MaxAutoParticipantIndex>120</MaxAutoParticipantIndex><Peers><Peer address="
-         "\"127.0.0.1\"/></Peers></Discovery>" +
-         extra + "</Domain></CycloneDDS>";
+         "\"127.0.0.1\"/></Peers></Discovery>" + extra + "</Domain></CycloneDDS>";
 }
 
 std::shared_ptr<rclcpp::Node> initNode(const std::string& name) {
@@ -47,9 +46,9 @@ TEST(PeerExchange, MessagesCrossBothWaysByteExactOverLoopbackOnly) {
   ASSERT_GE(arm_test::reserveRosDomainId(), 0);
   unsetenv("CYCLONEDDS_URI");
   unsetenv("ROS_LOCALHOST_ONLY");
-  arm_test::ChildProcess peer({arm_test::executableDir() + "/ros2_compat_dds_peer", "30"},
+  arm_test::ChildProcess peer({arm_test::executableDir() + "/ros2_compat_dds_peer", "120"},
                               {{"CYCLONEDDS_URI", loopbackConfig()}});
-  ASSERT_TRUE(peer.waitForOutput("peer ready", 10s)) << peer.output();
+  ASSERT_TRUE(peer.waitForOutput("peer ready", 60s)) << peer.output();
   auto node = initNode("exchange_node");
   auto array_pub = node->create_publisher<Float64MultiArray>("compat_to_peer", 10);
   auto joints_pub = node->create_publisher<sensor_msgs::msg::JointState>("compat_joint_state", 10);
@@ -58,7 +57,7 @@ TEST(PeerExchange, MessagesCrossBothWaysByteExactOverLoopbackOnly) {
       "compat_from_peer", 10, [&got](const sensor_msgs::msg::JointState& msg) { got = msg; });
   const Float64MultiArray array{{{{"height", 2, 6}, {"width", 3, 3}}, 1}, {1.5, -2.0}};
   const sensor_msgs::msg::JointState joints{{{1, 2}, "  "}, {"joint1"}, {0.5, -1.0}, {}, {}};
-  auto give_up = node->create_wall_timer(20s, [] { rclcpp::shutdown(); });
+  auto give_up = node->create_wall_timer(60s, [] { rclcpp::shutdown(); });
   // Volatile topics: keep offering until the peer has seen both and we have its sample.
   auto timer = node->create_wall_timer(50ms, [&] {
     const std::string out = peer.output();
@@ -77,7 +76,7 @@ TEST(PeerExchange, MessagesCrossBothWaysByteExactOverLoopbackOnly) {
                             std::vector<double>{3.0}, std::vector<double>{}));
   // XCDR1 worked out by hand, in groups of four bytes: the encapsulation 00 01 00 00
   // (plain CDR, little endian), strings with their NUL and padded to 4, doubles on 8.
-  auto printed = [&peer](const std::string& line) { return peer.waitForOutput(line + "\n", 5s); };
+  auto printed = [&peer](const std::string& line) { return peer.waitForOutput(line + "\n", 30s); };
   EXPECT_TRUE(
       printed("cdr rt/compat_joint_state 00010000"
               " 01000000 02000000 03000000 20200000"                    // stamp 1 s 2 ns, frame_id "  "
@@ -104,16 +103,13 @@ TEST(PeerExchange, MessagesCrossBothWaysByteExactOverLoopbackOnly) {
   EXPECT_EQ(bound, (std::set<std::string>{"0.0.0.0", "127.0.0.1"}));
 }
 
-// 6 ms callbacks on a 10 ms timer, one of them stalling 300 ms: about 70 calls in a second at a fixed rate
-// that skips missed periods; scheduling from the end of each call gives about 45, making them up about 100.
-TEST(SpinDispatch, TimerKeepsItsRateAndSkipsMissedPeriods) {
-  auto node = initNode("timer_rate");
-  int ticks = 0;
-  auto timer =
-      node->create_wall_timer(10ms, [&ticks] { std::this_thread::sleep_for(++ticks == 3 ? 300ms : 6ms); });
-  auto stop = node->create_wall_timer(1000ms, [] { rclcpp::shutdown(); });
-  rclcpp::spin(node);
-  EXPECT_TRUE(ticks >= 55 && ticks <= 85) << ticks;
+// Due times worked out, not measured: a call that ran late keeps the next one on the grid, and
+// periods missed in a long call are skipped, not made up. The achieved rate is a bench figure.
+TEST(WallTimer, KeepsItsRateAndSkipsMissedPeriods) {
+  rclcpp::WallTimer<std::function<void()>> timer(10ms, [] {});
+  const auto t0 = timer.next_call_time();
+  EXPECT_EQ((timer.advance(t0 + 4ms), timer.next_call_time()), t0 + 10ms);
+  EXPECT_EQ((timer.advance(t0 + 315ms), timer.next_call_time()), t0 + 320ms);  // 30 periods overrun
 }
 
 TEST(SpinDispatch, SharedPointerCallbackRunsOnTheSpinningThreadAndNothingRunsOrSpeaksAfterShutdown) {
@@ -149,12 +145,13 @@ TEST(SpinDispatch, SharedPointerCallbackRunsOnTheSpinningThreadAndNothingRunsOrS
 }
 
 TEST(ConsoleLog, InfoLineHasHumbleConsoleFormat) {
+  const long long before = std::time(nullptr);  // the seconds after "[INFO] [" are no earlier
   testing::internal::CaptureStderr();
   RCLCPP_INFO(rclcpp::get_logger("robot_cmd_processor"), "Get robot joint num not equal %d!", 6);
   const std::string line = testing::internal::GetCapturedStderr();
   EXPECT_THAT(line, testing::MatchesRegex("\\[INFO\\] \\[[0-9]+\\.[0-9]{9}\\] \\[robot_cmd_processor\\]: "
                                           "Get robot joint num not equal 6!\n"));
-  EXPECT_LE(std::abs(std::atoll(line.c_str() + 8) - std::time(nullptr)), 2);  // the seconds after "[INFO] ["
+  EXPECT_THAT(std::atoll(&line[8]), testing::AllOf(testing::Ge(before), testing::Le(std::time(nullptr))));
 }
 
 }  // namespace

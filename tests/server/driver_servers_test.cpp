@@ -1,6 +1,7 @@
 // Both driver servers: the call server under any segmentation, hostile input and vanishing
 // clients, queueing moves in turn with the command node; the stream server one client at a
 // time, never a frame after a cut one. The figures are checked against the topics in tests/e2e.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -49,9 +50,9 @@ bool servesArmId(LoopbackClient& client) {
 
 using CallServer = ServerFixture<DriverCallServer>;
 
-// Split anywhere, byte by byte or two in one segment: one reply per request.
-// Length 0 is skipped, a field running past the end is not type 1, unknown
-// types get no reply; lengths no request can have end the connection.
+// Split anywhere, byte by byte or two in one segment: one reply per request. Length 0 is skipped,
+// a field running past the end is not type 1, unknown types get no reply; lengths no request can
+// have end the connection unread (a whole payload and a request after it get no reply).
 TEST_F(CallServer, AnySegmentationAndHostileInputLeaveItServing) {
   LoopbackClient client;
   ASSERT_TRUE(client.connectTo(port_));
@@ -69,8 +70,9 @@ TEST_F(CallServer, AnySegmentationAndHostileInputLeaveItServing) {
   EXPECT_TRUE(client.silentFor(Ms(100)));
   for (uint32_t hostile : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 64u * 1024u + 1u}) {
     ASSERT_TRUE(client.connectTo(port_));
-    ASSERT_TRUE(client.sendBytes(headerOf(hostile) + std::string(16, '\x08')));
-    EXPECT_TRUE(client.waitForClose(Ms(5000))) << hostile;
+    const std::string payload(std::min(hostile, 64u * 1024u + 1u), '\x08');
+    client.sendBytes(headerOf(hostile) + payload + kIdRequest);
+    EXPECT_TRUE(client.readBytes(44).empty() && client.waitForClose(Ms(30000))) << hostile;
   }
   EXPECT_TRUE(client.connectTo(port_) && servesArmId(client));
 }
@@ -94,11 +96,11 @@ TEST_F(CallServer, VanishingClientsLeakNoDescriptor) {
   close(0), holder.close();
   const bool served = servesArmId(last);
   last.close();
-  std::this_thread::sleep_for(Ms(100));
+  for (int i = 0; i < 3000 && fcntl(0, F_GETFD) != -1; ++i) std::this_thread::sleep_for(Ms(10));
   dup2(saved, 0), close(saved);
   EXPECT_TRUE(served);
   int after = before + 1;
-  for (int i = 0; i < 200 && after > before; ++i, std::this_thread::sleep_for(Ms(10)))
+  for (int i = 0; i < 3000 && after > before; ++i, std::this_thread::sleep_for(Ms(10)))
     after = openDescriptorCount();
   EXPECT_LE(after, before);
 }
@@ -145,7 +147,7 @@ class StreamServer : public ServerFixture<SmallBufferStreamServer> {
  protected:
   bool readState(LoopbackClient& client) {
     std::string payload;
-    return client.readFrame(&payload, Ms(3000)) && state_.ParseFromString(payload);
+    return client.readFrame(&payload, Ms(30000)) && state_.ParseFromString(payload);
   }
   robot_ping::MainArmStates state_;
 };
@@ -154,10 +156,11 @@ TEST_F(StreamServer, OneClientAtATimeGetsTheArmStateStampedNow) {
   ip()->setGripSignal(true);
   auto first = std::make_unique<LoopbackClient>();
   LoopbackClient second;
+  auto now_ms = [] { return std::chrono::system_clock::now().time_since_epoch() / Ms(1); };
+  const int64_t connected = now_ms();  // a frame is stamped once its client is taken
   ASSERT_TRUE(first->connectTo(port_) && readState(*first));
   EXPECT_TRUE(state_.gripsignal());
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  EXPECT_NEAR(state_.timestamp(), std::chrono::duration_cast<std::chrono::milliseconds>(now).count(), 2000.0);
+  EXPECT_TRUE(connected <= state_.timestamp() && state_.timestamp() <= now_ms()) << state_.timestamp();
   ASSERT_TRUE(second.connectTo(port_));
   EXPECT_TRUE(second.silentFor(Ms(300)));
   first.reset();
@@ -166,7 +169,7 @@ TEST_F(StreamServer, OneClientAtATimeGetsTheArmStateStampedNow) {
 
 TEST_F(StreamServer, StalledReaderNeverGetsAFrameAfterACutOne) {
   LoopbackClient client, next;
-  ASSERT_TRUE(client.connectTo(port_, Ms(5000), 1024));
+  ASSERT_TRUE(client.connectTo(port_, Ms(30000), 1024));
   // Read nothing until the server has taken the client and then given up on its blocked send.
   for (bool want : {true, false}) {
     for (int i = 0; i < 6000 && server_->hasClient() != want; ++i) std::this_thread::sleep_for(Ms(10));
@@ -185,7 +188,7 @@ TEST_F(StreamServer, StalledReaderNeverGetsAFrameAfterACutOne) {
   }
   EXPECT_GT(frames, 10);
   EXPECT_LT(stream.size() - at, 4u + 117u);
-  EXPECT_TRUE(client.waitForClose(Ms(1000)));
+  EXPECT_TRUE(client.waitForClose(Ms(30000)));
   ASSERT_TRUE(next.connectTo(port_));  // and the server is free for the next client
   EXPECT_TRUE(readState(next));
 }
@@ -204,7 +207,7 @@ TEST(TcpSocketTest, VanishedPeerIsNotConnectedAndSendsToItFailWithoutSigpipe) {
   const int peer = accept(fd, nullptr, nullptr);
   EXPECT_TRUE(listener.IsConnected(peer));
   client.close();
-  for (int i = 0; i < 200 && listener.IsConnected(peer); ++i) std::this_thread::sleep_for(Ms(5));
+  for (int i = 0; i < 6000 && listener.IsConnected(peer); ++i) std::this_thread::sleep_for(Ms(5));
   EXPECT_FALSE(listener.IsConnected(peer) || listener.IsConnected(-1) || listener.IsConnected(STDERR_FILENO));
   signal(SIGPIPE, SIG_DFL);
   const std::string chunk(4096, 'x');

@@ -23,7 +23,7 @@ class LoopbackClient {
   ~LoopbackClient() { close(); }
 
   // Retries until the server listens; rcvbuf > 0 shrinks the receive buffer first.
-  bool connectTo(int port, Ms timeout = Ms(5000), int rcvbuf = 0) {
+  bool connectTo(int port, Ms timeout = Ms(30000), int rcvbuf = 0) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       close();
@@ -39,7 +39,7 @@ class LoopbackClient {
     return send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
   }
   // Up to n bytes: fewer when the peer closes or the time-out passes.
-  std::string readBytes(size_t n, Ms timeout = Ms(5000)) {
+  std::string readBytes(size_t n, Ms timeout = Ms(30000)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::string out;
     char buf[4096];
@@ -53,7 +53,7 @@ class LoopbackClient {
     }
     return out;
   }
-  bool readFrame(std::string* payload, Ms timeout = Ms(5000)) {
+  bool readFrame(std::string* payload, Ms timeout = Ms(30000)) {
     const std::string h = readBytes(4, timeout);
     if (h.size() != 4) return false;
     const auto* u = reinterpret_cast<const unsigned char*>(h.data());

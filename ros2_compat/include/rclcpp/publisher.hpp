@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,6 +17,9 @@ class PublisherBase {
   virtual ~PublisherBase();
   PublisherBase(const PublisherBase&) = delete;
   PublisherBase& operator=(const PublisherBase&) = delete;
+
+  // Readers matched with this writer now, in this process or another.
+  size_t get_subscription_count() const;
 
  protected:
   PublisherBase(Context::SharedPtr context, uint64_t node_id, const std::string& topic_name,

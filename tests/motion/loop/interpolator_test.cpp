@@ -361,15 +361,16 @@ TEST_F(InterpolatorTest, StateFlagsReachASubscriberWhileTheLoopRuns) {
           if (seen[f].empty() || seen[f].back() != '0' + m.data) seen[f] += '0' + m.data;
         }));
   auto saw = [&](int f, const char* text) {
-    for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+    for (int i = 0; i < 3000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
       if (std::lock_guard<std::mutex> lock(mutex); seen[f] == text) return true;
     return false;
   };
   std::thread spinner([node] { rclcpp::spin(node); }), loop([this] { ip_->run(); });
   EXPECT_TRUE(saw(0, "1"));
   move({1.5, 0.0, 0.0, 0.0, 0.0, 0.0});
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ip_->stop();
+  for (int i = 0; i < 3000 && motors_[0]->position() < 0.01; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ip_->stop();  // under way: a stop in the next 1.4 s ends short of 1.5
   EXPECT_TRUE(saw(0, "101"));
   EXPECT_TRUE(motors_[0]->position() > 0.0 && motors_[0]->position() < 1.5);
   ip_->setAbnormalFlag(true);
