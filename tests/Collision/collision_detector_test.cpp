@@ -24,9 +24,7 @@ class CollisionDetectorTest : public ::testing::Test {
     std::filesystem::current_path(dir_ = tmpl);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
-  static std::string file() {
-    return std::string(std::istreambuf_iterator<char>(std::ifstream("torque_max.txt").rdbuf()), {});
-  }
+  static std::string file() { return {std::istreambuf_iterator<char>(std::ifstream("torque_max.txt").rdbuf()), {}}; }
   int step(const V& torque, bool learn = false, double time = 0.0) {
     return detector_.detect(torque, V(torque.size()), V(torque.size()), learn, false, false, time);
   }
@@ -78,10 +76,8 @@ TEST_F(CollisionDetectorTest, InputOfAnotherShapeIsRefusedAndLeavesNoTrace) {
   EXPECT_EQ(std::tie(detector_.torque_in_, detector_.joint_pos_in_, detector_.joint_vel_in_),
             std::make_tuple(V{10, 20}, V{0.1, 0.2}, V{7, 8, 9}));
   // More joints announced than held, a negative count, another count than the first step's.
-  for (const V& bad : {V{3, 0, 0, 4, 1, 2, 3}, V{3, 0, 0, -1}, V{3, 0, 0, 3, 1, 2, 3, 4, 5, 6}}) {
-    msg->data = bad;
-    detector_.myCallback(msg);
-  }
+  for (const V& bad : {V{3, 0, 0, 4, 1, 2, 3}, V{3, 0, 0, -1}, V{3, 0, 0, 3, 1, 2, 3, 4, 5, 6}})
+    msg->data = bad, detector_.myCallback(msg);
   EXPECT_EQ(detector_.time_cur, 2.5);
   MovingAverageFilter& f = detector_.filter_;
   for (const V& bad : {V{1, 2, 3}, V{1}}) EXPECT_TRUE(f.filter(bad, 6).empty());

@@ -1,29 +1,26 @@
-// The servo-backed joint motor on its state block alone (no bus), and the servo gripper on a test motor.
+// The servo-backed motor on its state block alone (no bus), the virtual motor, the servo gripper on a test motor.
 #include "motor/bus_servo_motor.h"
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
-#include <limits>
 #include <thread>
 #include <tuple>
 
 #include "motor/servo_gripper.h"
+#include "motor/virtual_motor.h"
 #include "test_motor.h"
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kMax = std::numeric_limits<double>::max();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Steps are truncated (1 rad is 2699.86); far outside the working range the goal is still the
 // low 16 bits, without overflow; a non-number is refused (-1). Readings count 0.088 degrees a step.
 TEST(MotorUnits, AnglesBecomeTruncatedGoalStepsAndReadingsUseTheServosScale) {
   const std::tuple<double, uint8_t, int> cases[] = {
-      {0.0, 0, 2048},        {kPi / 2, 0, 3072}, {-kPi, 0, 0},       {kPi, 0, 4096}, {1.0, 0, 2699},
-      {kPi / 2, 1, 1024},    {-4.0, 0, 0},       {2 * kPi, 0, 6144}, {1e300, 0, 0},  {kMax, 0, 0},
-      {std::nan(""), 0, -1}, {kInf, 0, -1},      {-kInf, 0, -1}};
+      {0.0, 0, 2048},      {M_PI / 2, 0, 3072}, {-M_PI, 0, 0},       {M_PI, 0, 4096}, {1.0, 0, 2699},
+      {M_PI / 2, 1, 1024}, {-4.0, 0, 0},        {2 * M_PI, 0, 6144}, {1e300, 0, 0},   {DBL_MAX, 0, 0},
+      {NAN, 0, -1},        {INFINITY, 0, -1},   {-INFINITY, 0, -1}};
   for (const auto& [angle, reverse, goal] : cases) {
     busServoMotor m(1, reverse);
     m.state_.online = 1;
@@ -67,6 +64,16 @@ TEST(ServoGripper, ReachesTheTargetOfTheLastCommandEitherWay) {
     EXPECT_EQ(at, at_target) << read_back;
   }
   EXPECT_EQ(motor.calls(TestMotor::kSetPosition), 4);
+}
+
+// Stands in for an axis whose motor does not start: enable is confirmed at once, reads keep the preset.
+TEST(VirtualMotor, ReportsEnabledAndLeavesReadValuesUntouched) {
+  VirtualMotor motor(3, 1);
+  bool enabled = false;
+  double pos = 0.25, vel = -1.5, torque = 7.0;
+  EXPECT_EQ(motor.setEnableStatus(false) + motor.getEnableStatus(&enabled), 0);
+  EXPECT_EQ(motor.getMotorPosition(&pos) + motor.getVelocity(&vel) + motor.getTorque(&torque), 0);
+  EXPECT_TRUE(enabled && pos == 0.25 && vel == -1.5 && torque == 7.0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "motor/bus_servo_motor.h"
 #include "servo/servo_bus_thread.h"
@@ -40,13 +41,14 @@ class BusTransaction : public ::testing::Test {
     bus_ = std::make_unique<servo::ServoBusThread>(sim_.slavePath().c_str());
     bus_->io_timeout_ms_ = kPatientReplyMs;
   }
-  // The servo's next `replies` replies (all, for -1) fail their checksum.
-  void spoil(uint8_t id, int replies = -1) {
+  template <typename Edit>
+  void fault(uint8_t id, Edit edit) {
     servo_sim::ServoFaults f;
-    f.bad_checksum = true;
-    f.remaining = replies;
+    edit(f);
     sim_.setFaults(id, f);
   }
+  // The servo's next n replies (all, for -1) fail their checksum.
+  void spoil(uint8_t id, int n = -1) { fault(id, [n](auto& f) { f.bad_checksum = true, f.remaining = n; }); }
   busServoMotor& motor(uint32_t id, bool enable) {
     motors_.push_back(std::make_unique<busServoMotor>(id, 0, bus_.get()));
     motors_.back()->init();
@@ -101,6 +103,7 @@ TEST_F(BusTransaction, DamagedRepliesFailEveryTransactionAndAHangUpEndsTheWait) 
   cases[4].silent = true;                                       // these two end only when the wait runs out
   cases[5].cut_reply_to = 4;
   cases[6].hang_up = true;  // ends the wait at once: neither waits it out nor spins
+  constexpr uint64_t kHangUpWaitMs = 60000;  // so ending at once and waiting it out lie far apart
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
     bus_->io_timeout_ms_ = kPatientReplyMs;
@@ -108,40 +111,35 @@ TEST_F(BusTransaction, DamagedRepliesFailEveryTransactionAndAHangUpEndsTheWait) 
     ASSERT_TRUE(i == 6 || bus_->readFeedback(1) == 15);  // late bytes of a cut reply could spoil a last one
     sim_.setRegWord(1, 56, 3000);
     sim_.setFaults(1, cases[i]);
-    bus_->io_timeout_ms_ = i == 6 ? 10000 : i >= 4 ? 20 : bus_->io_timeout_ms_;
+    bus_->io_timeout_ms_ = i == 6 ? kHangUpWaitMs : i >= 4 ? 20 : kPatientReplyMs;
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(bus_->writeRegByte(1, 40, 0), 0);
     EXPECT_EQ(bus_->pingServo(1), -1);
     EXPECT_EQ(bus_->readFeedback(1), -1);
-    EXPECT_TRUE(i < 6 || std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5));
+    EXPECT_TRUE(i < 6 || std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(kHangUpWaitMs / 2));
     EXPECT_EQ(bus_->feedback_cache_[0] | bus_->feedback_cache_[1] << 8, 1000);  // the earlier feedback stays
     sim_.clearFaults(1);
   }
 }
 
-// One reply each: an answer that does not come in time, then that answer just ahead of a later one's.
+// One reply each: an answer that does not come in time, then that answer just ahead of a later one's;
+// a missed answer does not cost the next transaction its own.
 TEST_F(BusTransaction, AnAnswerTooLateForItsTransactionNeverPassesForALaterOne) {
   const uint8_t off = 0;
-  servo_sim::ServoFaults silent, late_read, late_ack;
+  servo_sim::ServoFaults silent, late_read, late_ack, none;
   silent.silent = true;
   silent.remaining = late_read.remaining = late_ack.remaining = 1;
   late_read.noise = servo_sim::makeStatusReply(1, 0, &off, 1);  // torque off, read before it went on
   late_ack.noise = servo_sim::makeStatusReply(1, 0, nullptr, 0);
   late_ack.cut_reply_to = 0;  // and no answer of its own
-  bus_->io_timeout_ms_ = 20;
-  sim_.setFaults(1, silent);
-  EXPECT_EQ(bus_->readRegByte(1, 40), -1);
-  sim_.setFaults(1, late_read);
   sim_.setReg(1, 40, 1);
-  bus_->io_timeout_ms_ = kPatientReplyMs;
-  EXPECT_EQ(bus_->readRegByte(1, 40), 1);
-  bus_->io_timeout_ms_ = 20;
-  sim_.setFaults(1, silent);
-  EXPECT_EQ(bus_->writeRegByte(1, 42, 0), 0);
-  sim_.setFaults(1, late_ack);
-  EXPECT_EQ(bus_->writeRegByte(1, 42, 0), 0);
-  bus_->io_timeout_ms_ = kPatientReplyMs;
-  EXPECT_EQ(bus_->writeRegByte(1, 42, 0), 1);  // a missed answer does not cost the next one its own
+  const std::tuple<servo_sim::ServoFaults, bool, int> steps[] = {
+      {silent, true, -1}, {late_read, true, 1}, {silent, false, 0}, {late_ack, false, 0}, {none, false, 1}};
+  for (const auto& [faults, read, want] : steps) {
+    sim_.setFaults(1, faults);
+    bus_->io_timeout_ms_ = want == 1 ? kPatientReplyMs : 20;
+    EXPECT_EQ(read ? bus_->readRegByte(1, 40) : bus_->writeRegByte(1, 42, 0), want);
+  }
 }
 
 TEST_F(BusTransaction, SyncReadTakesEachServosReplyAndNothingElse) {
@@ -159,9 +157,7 @@ TEST_F(BusTransaction, SyncReadTakesEachServosReplyAndNothingElse) {
 
 TEST_F(BusTransaction, SignalsDoNotCutTheWaitShortAndAClosedPortIsHarmless) {
   signal(SIGUSR1, [](int) {});  // a wait for input is never restarted: it sees EINTR
-  servo_sim::ServoFaults late;
-  late.late_reply_us = 150000;
-  sim_.setFaults(1, late);
+  fault(1, [](auto& f) { f.late_reply_us = 150000; });
   std::thread pester([reader = pthread_self()] {
     for (int i = 0; i < 20; ++i, usleep(5000)) pthread_kill(reader, SIGUSR1);
   });
@@ -236,26 +232,21 @@ TEST_F(BusPass, ReadingsTheBusDidNotConfirmAreNotActedOn) {
   bus_->clock_us_ = [] { return now_us; };
   busServoMotor& m = motor(1, false);
   pass();
-  servo_sim::ServoFaults f;
-  f.only_read_at = 56;
-  f.position_offset = 650;
-  f.remaining = 1;
-  sim_.setFaults(1, f);
+  fault(1, [](auto& f) { f.only_read_at = 56, f.position_offset = 650, f.remaining = 1; });
   m.setEnableStatus(true);
   uint32_t age = 0;
   EXPECT_EQ(pass(), "1[r56 r40]");  // torque waits for a position it can trust
   EXPECT_EQ(m.getReadingAge(&age) + age + m.state_.position, 1 + 2048);
   EXPECT_EQ(pass(), "1[r56 r40 w42=2048 w40=1]");
-  f.position_offset = 100, f.remaining = -1;
-  sim_.setFaults(1, f);
+  fault(1, [](auto& f) { f.only_read_at = 56, f.position_offset = 100; });
   now_us += 5000;
   pass();
   EXPECT_EQ(m.state_.position, 2048);
   now_us += 100000;  // time enough to have got there
   pass();
   EXPECT_EQ(m.state_.position, 2148);
-  f.position_offset = 0, f.bad_checksum = true;  // position reads alone fail: offline on the third
-  sim_.setFaults(1, f);
+  // Position reads alone fail: offline on the third.
+  fault(1, [](auto& f) { f.only_read_at = 56, f.bad_checksum = true; });
   now_us += 100000;
   for (int missed = 1; missed <= 3; ++missed, pass()) EXPECT_EQ(m.state_.online, 1) << missed;
   EXPECT_EQ(m.getReadingAge(&age) + age + m.state_.online, 3u);
@@ -266,9 +257,7 @@ TEST_F(BusPass, ReadingsTheBusDidNotConfirmAreNotActedOn) {
   EXPECT_EQ(pass(), "1[r56 r40]");  // one stray reading of 0
   sim_.setReg(1, 40, 1);
   pass();
-  f = servo_sim::ServoFaults();
-  f.error_byte = 0x20;  // overload: the servo drops its torque itself
-  sim_.setFaults(1, f);
+  fault(1, [](auto& f) { f.error_byte = 0x20; });  // overload: the servo drops its torque itself
   sim_.setReg(1, 40, 0);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(pass(), "1[r56 r40]") << i;
   EXPECT_EQ(testing::internal::GetCapturedStdout(),

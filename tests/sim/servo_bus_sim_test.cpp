@@ -44,9 +44,7 @@ struct BusClient {
   }
 };
 
-Bytes frame(uint8_t id, uint8_t instruction, const Bytes& params = {}) {
-  return makeInstructionFrame(id, instruction, params);
-}
+Bytes frame(uint8_t id, uint8_t inst, const Bytes& params = {}) { return makeInstructionFrame(id, inst, params); }
 
 // Hand-checked frames, so the helpers above are not their own oracle.
 const Bytes kPing1{0xFF, 0xFF, 0x01, 0x02, 0x01, 0xFB};

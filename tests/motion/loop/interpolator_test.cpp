@@ -1,11 +1,11 @@
 // The 5 ms execution loop: each kind of command, the controlled stop, the flags.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <thread>
-#include <tuple>
 
 #include "arm_model.h"
 #include "motion/commands/all_axises_joint_planner.h"
@@ -32,7 +32,6 @@ struct Scripted : TrapezoidPlanner {
   const double end;
 };
 
-// An Interpolator over test motors, driven one pass at a time.
 class InterpolatorTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { arm_test::initRosOnce(); }
@@ -143,7 +142,7 @@ TEST_F(InterpolatorTest, InverseSolutionsAndTheChoiceReachThePose) {
   std::uniform_real_distribution<float> joint(-3.1f, 3.1f);
   Capture quiet;
   // The last arm also keeps its elbow at or below 0: a solution beyond it is never chosen.
-  for (const auto& [a5, roll, elbow_max] : {std::tuple<float, float, float>{0, 0, 4}, {10, 0, 4}, {0, 0.5f, 4}, {0, 0, 0}}) {
+  for (const auto& [a5, roll, elbow_max] : {std::array<float, 3>{0, 0, 4}, {10, 0, 4}, {0, 0.5f, 4}, {0, 0, 0}}) {
     ArmKinematics kin({0, 0, 0, 0, roll}, twists, {20, 300, 250, 50, a5}, d);
     ArmKinematics six({0, 0, 0, 0, roll, 0.3f}, {twists[0], 0, 0, twists[3], 0, 0.7f},
                       {20, 300, 250, 50, a5, 15}, {d[0], 0, 0, 0, d[4], 40});
@@ -206,8 +205,7 @@ struct FakeGripper : CtrlGripperInterface {
   int reads = 0;
 };
 
-// The queued gripper command is driven until at target; what cannot run is
-// dropped with a line instead of staying in hand forever.
+// A queued gripper command is driven until at target; what cannot run is dropped with a line, not kept forever.
 TEST_F(InterpolatorTest, GripperCommandsAreDrivenAndOddCommandsDropped) {
   makeArm(2);
   FakeGripper gripper;
@@ -280,8 +278,8 @@ TEST_F(InterpolatorTest, StopAtAnyPassEndsWithinGoalAndLimits) {
   for (const AxisPlanState& s : ip_->testView().plan_states) EXPECT_EQ(s.vel, 0.0);
 }
 
-// A stop with nothing to stop (during a command's last step, or while idle)
-// spares the next command; a collision stops every move until recover.
+// A stop with nothing to stop (during a command's last step, or while idle) spares the next command; a
+// collision stops every move until recover.
 TEST_F(InterpolatorTest, StopsAndCollisionsCancelOnlyWhatTheyShould) {
   makeArm(6, true, 1.0, 2.0, 2.0);
   Capture cap;

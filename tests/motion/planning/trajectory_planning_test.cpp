@@ -14,10 +14,7 @@
 namespace {
 
 TrapezoidPlannerInput fromRest(double q1) { return {0.0, 0.0, q1, 0.0, 0.0, 1.0, 1.0, -1.0}; }
-int planned(TrapezoidPlanner& p, const TrapezoidPlannerInput& in) {
-  p.setInput(&in);
-  return p.plan();
-}
+int planned(TrapezoidPlanner& p, const TrapezoidPlannerInput& in) { return p.setInput(&in), p.plan(); }
 
 TEST(TrapezoidProfile, WorkedMovesSampleOnTheirRampsAndCruise) {
   TrapezoidPlanner full(1), down(1), triangle(1);
@@ -148,8 +145,7 @@ void expectSynchronised(AllAxisesJointPlanner& cmd, const Axes& axes) {
       const double worst = std::max({std::fabs(pos[i] - prev[i]) / 0.005 / a.vmax, std::fabs(m.Vv) / a.vmax,
                                      std::fabs(m.aa) / a.amax, std::fabs(m.ad) / -a.amin});
       ASSERT_LE(worst, 1 + 1e-9) << i << " t " << t;
-      ASSERT_TRUE(a.v0 != 0.0 || a.v1 != 0.0 || (pos[i] - a.q0) * (pos[i] - a.q1) <= 1e-12)
-          << i << " t " << t;
+      ASSERT_TRUE(a.v0 != 0.0 || a.v1 != 0.0 || (pos[i] - a.q0) * (pos[i] - a.q1) <= 1e-12) << i << " t " << t;
     }
     prev = pos;
   }
@@ -167,8 +163,7 @@ TEST(JointSyncTiming, RandomMovesShareTheShortestTimingEveryAxisAllows) {
     for (int i = 0; n >= 0 && i < (moving_ends ? 3 : 6); ++i) {
       TrapezoidPlannerInput a{0.0, pos(rng), pos(rng), 0.0, 0.0, vel(rng), std::pow(10.0, lg(rng))};
       a.amin = -(n % 4 > 1 ? std::pow(10.0, lg(rng)) : a.amax);  // half the moves brake at their own rate
-      a.v0 = moving_ends ? frac(rng) * a.vmax : 0.0;
-      a.v1 = moving_ends ? frac(rng) * a.vmax : 0.0;
+      if (moving_ends) a.v0 = frac(rng) * a.vmax, a.v1 = frac(rng) * a.vmax;
       axes.push_back(a);
     }
     if (n < 0) axes = {{0, 0, 1, 0, 0, 0.1, 100, -100}, {0, 0, 3, 0, 0, 5, 1, -1}};
