@@ -156,16 +156,15 @@ class StreamServer : public ServerFixture<SmallBufferStreamServer> {
 
 TEST_F(StreamServer, OneClientAtATimeGetsTheArmStateStampedNow) {
   ip()->setGripSignal(true);
-  auto first = std::make_unique<LoopbackClient>();
-  LoopbackClient second;
+  LoopbackClient first, second;
   auto now_ms = [] { return std::chrono::system_clock::now().time_since_epoch() / Ms(1); };
   const int64_t connected = now_ms();  // a frame is stamped once its client is taken
-  ASSERT_TRUE(first->connectTo(port_) && readState(*first));
+  ASSERT_TRUE(first.connectTo(port_) && readState(first));
   EXPECT_TRUE(state_.gripsignal());
   EXPECT_TRUE(connected <= state_.timestamp() && state_.timestamp() <= now_ms()) << state_.timestamp();
   ASSERT_TRUE(second.connectTo(port_));
   EXPECT_TRUE(second.silentFor(Ms(300)));
-  first.reset();
+  first.close();
   EXPECT_TRUE(readState(second));
 }
 

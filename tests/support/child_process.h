@@ -32,9 +32,7 @@ class ChildProcess {
   void signal(int sig);
   // Waits for the exit; returns the exit status, 128+signal, or -1 on time-out.
   int wait(std::chrono::milliseconds timeout);
-  // Everything the child wrote so far.
   std::string output() const;
-  // Polls the output until it contains text.
   bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
 
  private:
