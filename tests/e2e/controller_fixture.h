@@ -18,7 +18,7 @@
 #include "cloud/robot_ping.pb.h"
 #include "loopback_client.h"
 #include "rclcpp/rclcpp.hpp"
-#include "ros_domain.h"
+#include "ros_init.h"
 #include "sensor_msgs/msg/joint_state.hpp"
 #include "servo_sim/servo_bus_sim.h"
 #include "std_msgs/msg/bool.hpp"
@@ -67,8 +67,7 @@ struct Operator {
   TopicState state;
 
   Operator() {
-    arm_test::reserveRosDomainId();
-    rclcpp::init(0, nullptr);
+    arm_test::initRosOnce();
     node = std::make_shared<rclcpp::Node>("e2e_operator");
     for (auto t : {"serve_on_topic", "recover_topic"}) writers[t] = node->create_publisher<BoolMsg>(t, 10);
     for (auto t : {"stop_topic", "set_home_topic"}) writers[t] = node->create_publisher<TextMsg>(t, 10);
