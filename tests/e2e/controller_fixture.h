@@ -18,16 +18,18 @@
 #include "cloud/robot_ping.pb.h"
 #include "loopback_client.h"
 #include "rclcpp/rclcpp.hpp"
-#include "ros_domain.h"
+#include "ros_init.h"
 #include "sensor_msgs/msg/joint_state.hpp"
 #include "servo_sim/servo_bus_sim.h"
 #include "std_msgs/msg/bool.hpp"
 #include "std_msgs/msg/float64_multi_array.hpp"
 #include "std_msgs/msg/string.hpp"
+#include "stdout_capture.h"
 
 namespace e2e {
 
 using Ms = std::chrono::milliseconds;
+using arm_test::waitUntil;
 using server_test::LoopbackClient;
 using BoolMsg = std_msgs::msg::Bool;
 using TextMsg = std_msgs::msg::String;
@@ -41,14 +43,6 @@ constexpr const char* kArmId = "7c3e9b12-4a6f-4d0e-9b85-e21f6c4a8d07";
 // Which servos the controller drives mirrored (axes 1, 4 and 6).
 constexpr bool kReversed[kAxes] = {true, false, false, true, false, true};
 constexpr double kPi = 3.14159265358979;
-
-template <class Done>
-bool waitUntil(Done done, Ms timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (; !done(); std::this_thread::sleep_for(Ms(5)))
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-  return true;
-}
 
 // Goal steps the servo of `axis` is sent for joint value `rad`.
 inline int goalSteps(int axis, double rad) {
@@ -73,15 +67,13 @@ struct Operator {
   TopicState state;
 
   Operator() {
-    arm_test::reserveRosDomainId();
-    rclcpp::init(0, nullptr);
+    arm_test::initRosOnce();
     node = std::make_shared<rclcpp::Node>("e2e_operator");
     for (auto t : {"serve_on_topic", "recover_topic"}) writers[t] = node->create_publisher<BoolMsg>(t, 10);
     for (auto t : {"stop_topic", "set_home_topic"}) writers[t] = node->create_publisher<TextMsg>(t, 10);
     for (auto t : {"movj_topic", "movj_s_topic"}) writers[t] = node->create_publisher<ArrayMsg>(t, 10);
-    watch<sensor_msgs::msg::JointState>("A_arm_joint_pos_topic", [this](const auto& m) {
-      state.joints = m.position, ++state.joint_count;
-    });
+    watch<sensor_msgs::msg::JointState>(
+        "A_arm_joint_pos_topic", [this](const auto& m) { state.joints = m.position, ++state.joint_count; });
     watch<ArrayMsg>("A_arm_tcp_posture_topic", [this](const auto& m) { state.pose = m.data; });
     watch<BoolMsg>("A_arm_motor_enable_topic", [this](const auto& m) { state.enabled = m.data; });
     spinner = std::thread([n = node] { rclcpp::spin(n); });
@@ -150,10 +142,8 @@ class ControllerTest : public ::testing::Test {
   void TearDown() override {
     if (!controller_) return;
     // The first SIGTERM only ends the spin; repeat until the process is gone.
-    for (int i = 0; i < 50 && controller_->running(); ++i) {
-      controller_->signal(SIGTERM);
-      controller_->wait(Ms(300));
-    }
+    for (int i = 0; i < 50 && controller_->running(); ++i)
+      controller_->signal(SIGTERM), controller_->wait(Ms(300));
     EXPECT_FALSE(controller_->running());
     for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer", "runtime error:"})
       EXPECT_EQ(countInOutput(report), 0u) << report;
@@ -183,12 +173,7 @@ class ControllerTest : public ::testing::Test {
   bool waitForOutput(const std::string& text, Ms timeout = Ms(20000)) const {
     return controller_->waitForOutput(text, timeout);
   }
-  size_t countInOutput(const std::string& text) const {
-    const std::string out = output();
-    size_t n = 0;
-    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
-    return n;
-  }
+  size_t countInOutput(const std::string& text) const { return arm_test::countOf(output(), text); }
 
   template <class Check>
   bool allServos(Check check) const {
@@ -202,31 +187,27 @@ class ControllerTest : public ::testing::Test {
   }
   // Servos on their goals for `target`; the joint topic within half a feedback step of them.
   bool waitArrived(const std::vector<double>& target, Ms timeout = Ms(20000)) const {
-    return waitUntil(
-        [&] {
-          const std::vector<double> joints = topics().joints;
-          return joints.size() == target.size() && allServos([&](int i, const servo_sim::ServoSnapshot& s) {
-                   const double deg = s.goal * 0.088 - 180.0;
-                   return s.goal == goalSteps(i, target[i]) && s.position == s.goal &&
-                          std::fabs(joints[i] - (kReversed[i] ? -deg : deg) * kPi / 180.0) <=
-                              0.5 * 0.088 * kPi / 180.0;
-                 });
-        },
-        timeout);
+    auto there = [&] {
+      const std::vector<double> joints = topics().joints;
+      return joints.size() == target.size() && allServos([&](int i, const servo_sim::ServoSnapshot& s) {
+               const double rad = (s.goal * 0.088 - 180.0) * kPi / 180.0;
+               return s.goal == goalSteps(i, target[i]) && s.position == s.goal &&
+                      std::fabs(joints[i] - (kReversed[i] ? -rad : rad)) <= 0.5 * 0.088 * kPi / 180.0;
+             });
+    };
+    return waitUntil(there, timeout);
   }
   bool waitGoalsStill(Ms still, Ms timeout) const {
     auto goals = [this] {
       std::vector<int> g;
-      for (uint8_t id = 1; id <= kAxes; ++id) g.push_back(bus_->servo(id).goal);
+      allServos([&g](int, const auto& s) { return g.push_back(s.goal), true; });
       return g;
     };
-    return waitUntil(
-        [&] {
-          const std::vector<int> before = goals();
-          std::this_thread::sleep_for(still);
-          return goals() == before;
-        },
-        timeout);
+    auto unchanged = [&] {
+      const std::vector<int> before = goals();
+      return std::this_thread::sleep_for(still), goals() == before;
+    };
+    return waitUntil(unchanged, timeout);
   }
   void enableOverDds() {
     publish<BoolMsg>("serve_on_topic", true);

@@ -10,7 +10,6 @@ TEST_F(FastDdsPeer, ReadsJointNamesSwitchesServosOnAndMovesTheArm) {
   arm_test::ChildProcess peer(
       {FASTDDS_OPERATOR_PATH, "60", "0.4", "-0.3", "0.5", "-0.6", "0.2", "0.7", "1.0"},
       {{"ROS_DOMAIN_ID", std::to_string(arm_test::reserveRosDomainId())}});
-  EXPECT_TRUE(waitTorque(true, Ms(30000)));
   // It ends well only once joint states named joint1..joint6 show the target.
   EXPECT_EQ(peer.wait(Ms(70000)), 0) << peer.output();
   EXPECT_TRUE(waitArrived({0.4, -0.3, 0.5, -0.6, 0.2, 0.7}));

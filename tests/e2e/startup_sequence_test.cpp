@@ -47,8 +47,7 @@ TEST_F(StartupSequence, PrintsStartUpLinesInOrderAndFirstSigtermOnlyEndsTheSpin)
 }
 
 TEST_F(StartupSequence, PortAlreadyTakenEndsProcessWithStatus255) {
-  const int holder = socket(AF_INET, SOCK_STREAM, 0);
-  const int one = 1;
+  const int holder = socket(AF_INET, SOCK_STREAM, 0), one = 1;
   setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
   sockaddr_in addr{AF_INET, htons(kCallPort), {htonl(INADDR_LOOPBACK)}, {}};
   ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);

@@ -8,9 +8,7 @@ class TcpDriver : public ControllerTest {};
 TEST_F(TcpDriver, CallsMoveTheServosAndTheStreamAgreesWithTheTopics) {
   ASSERT_NO_FATAL_FAILURE(start());
   LoopbackClient call;
-  ASSERT_TRUE(call.connectTo(kCallPort) && ask(call, robot_ping::GetMainArmId));
-  EXPECT_EQ(reply(call).id(), kArmId);
-  ASSERT_TRUE(ask(call, robot_ping::PostEnablePower, true));
+  ASSERT_TRUE(call.connectTo(kCallPort) && ask(call, robot_ping::PostEnablePower, true));
   EXPECT_TRUE(reply(call, Ms(15000)).success());
 
   // The server settles 10 s before it looks, then checks for up to 10 s.

@@ -137,10 +137,7 @@ TEST(SpinDispatch, SharedPointerCallbackRunsOnTheSpinningThreadAndNothingRunsOrS
   rclcpp::spin(node);  // returns at once
   for (int i = 0; i < 100; ++i) pub->publish(sent);
   // Releasing endpoints and nodes after shutdown is silent too.
-  pub.reset();
-  sub.reset();
-  pub_node.reset();
-  node.reset();
+  pub.reset(), sub.reset(), pub_node.reset(), node.reset();
   EXPECT_EQ(testing::internal::GetCapturedStderr() + testing::internal::GetCapturedStdout(), "");
 }
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "cloud/robot_ping.pb.h"
@@ -19,6 +20,8 @@
 
 namespace server_test {
 namespace {
+
+using arm_test::waitUntil;
 
 // A started server on a free loopback port, over six test joints (axis i at 0.1 * (i + 1)
 // rad) read once by an Interpolator whose loop does not run.
@@ -42,7 +45,7 @@ class ServerFixture : public ::testing::Test {
 const std::string kIdRequest("\x00\x00\x00\x02\x08\x01", 6);
 const std::string kIdReply = std::string("\x00\x00\x00\x28\x08\x01\x12\x24", 8) + DriverCallServer::kArmId;
 const std::string kEmptyMove("\x00\x00\x00\x02\x08\x02", 6);  // refused at once
-const std::string kRefused = "00 00 00 04 08 02 18 00";
+const std::string kRefused("\x00\x00\x00\x04\x08\x02\x18\x00", 8);
 
 bool servesArmId(LoopbackClient& client) {
   return client.sendBytes(kIdRequest) && client.readBytes(44) == kIdReply;
@@ -60,13 +63,13 @@ TEST_F(CallServer, AnySegmentationAndHostileInputLeaveItServing) {
     ASSERT_TRUE(client.sendBytes(part));
     std::this_thread::sleep_for(Ms(30));
   }
-  EXPECT_EQ(hex(client.readBytes(44)), hex(kIdReply));
+  EXPECT_EQ(client.readBytes(44), kIdReply);
   for (char c : kEmptyMove) ASSERT_TRUE(client.sendBytes(std::string(1, c)));
-  EXPECT_EQ(hex(client.readBytes(8)), kRefused);
+  EXPECT_EQ(client.readBytes(8), kRefused);
   std::string bad = headerOf(0) + headerOf(4) + std::string("\x08\x01\x1a\x7f", 4);
   for (const char* type : {"\x08\x00", "\x08\x04", "\x08\x09"}) bad += headerOf(2) + std::string(type, 2);
   ASSERT_TRUE(client.sendBytes(bad + kIdRequest + kEmptyMove));
-  EXPECT_EQ(hex(client.readBytes(44 + 8)), hex(kIdReply) + " " + kRefused);
+  EXPECT_EQ(client.readBytes(44 + 8), kIdReply + kRefused);
   EXPECT_TRUE(client.silentFor(Ms(100)));
   for (uint32_t hostile : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 64u * 1024u + 1u}) {
     ASSERT_TRUE(client.connectTo(port_));
@@ -85,7 +88,8 @@ TEST_F(CallServer, VanishingClientsLeakNoDescriptor) {
   ASSERT_TRUE(holder.connectTo(port_) && servesArmId(holder));  // a steady descriptor count first
   holder.close();
   std::this_thread::sleep_for(Ms(100));
-  const int before = openDescriptorCount();
+  auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = descriptors();
   for (int i = 0; i < 30; ++i) {
     LoopbackClient client;
     ASSERT_TRUE(client.connectTo(port_, Ms(10000)));
@@ -96,13 +100,11 @@ TEST_F(CallServer, VanishingClientsLeakNoDescriptor) {
   close(0), holder.close();
   const bool served = servesArmId(last);
   last.close();
-  for (int i = 0; i < 3000 && fcntl(0, F_GETFD) != -1; ++i) std::this_thread::sleep_for(Ms(10));
+  waitUntil([] { return fcntl(0, F_GETFD) == -1; }, Ms(30000));
   dup2(saved, 0), close(saved);
   EXPECT_TRUE(served);
-  int after = before + 1;
-  for (int i = 0; i < 3000 && after > before; ++i, std::this_thread::sleep_for(Ms(10)))
-    after = openDescriptorCount();
-  EXPECT_LE(after, before);
+  waitUntil([&] { return descriptors() <= before; }, Ms(30000));
+  EXPECT_LE(descriptors(), before);
 }
 
 // The node's thread and the server queue moves at the same time: each still starts where the
@@ -154,16 +156,15 @@ class StreamServer : public ServerFixture<SmallBufferStreamServer> {
 
 TEST_F(StreamServer, OneClientAtATimeGetsTheArmStateStampedNow) {
   ip()->setGripSignal(true);
-  auto first = std::make_unique<LoopbackClient>();
-  LoopbackClient second;
+  LoopbackClient first, second;
   auto now_ms = [] { return std::chrono::system_clock::now().time_since_epoch() / Ms(1); };
   const int64_t connected = now_ms();  // a frame is stamped once its client is taken
-  ASSERT_TRUE(first->connectTo(port_) && readState(*first));
+  ASSERT_TRUE(first.connectTo(port_) && readState(first));
   EXPECT_TRUE(state_.gripsignal());
   EXPECT_TRUE(connected <= state_.timestamp() && state_.timestamp() <= now_ms()) << state_.timestamp();
   ASSERT_TRUE(second.connectTo(port_));
   EXPECT_TRUE(second.silentFor(Ms(300)));
-  first.reset();
+  first.close();
   EXPECT_TRUE(readState(second));
 }
 
@@ -171,10 +172,8 @@ TEST_F(StreamServer, StalledReaderNeverGetsAFrameAfterACutOne) {
   LoopbackClient client, next;
   ASSERT_TRUE(client.connectTo(port_, Ms(30000), 1024));
   // Read nothing until the server has taken the client and then given up on its blocked send.
-  for (bool want : {true, false}) {
-    for (int i = 0; i < 6000 && server_->hasClient() != want; ++i) std::this_thread::sleep_for(Ms(10));
-    ASSERT_EQ(server_->hasClient(), want);
-  }
+  for (bool want : {true, false})
+    ASSERT_TRUE(waitUntil([&] { return server_->hasClient() == want; }, Ms(60000))) << want;
   std::string stream;
   for (std::string part; !(part = client.readBytes(1 << 16, Ms(2000))).empty();) stream += part;
   // Whole frames, then at most the start of one that was cut.
@@ -207,14 +206,12 @@ TEST(TcpSocketTest, VanishedPeerIsNotConnectedAndSendsToItFailWithoutSigpipe) {
   const int peer = accept(fd, nullptr, nullptr);
   EXPECT_TRUE(listener.IsConnected(peer));
   client.close();
-  for (int i = 0; i < 6000 && listener.IsConnected(peer); ++i) std::this_thread::sleep_for(Ms(5));
-  EXPECT_FALSE(listener.IsConnected(peer) || listener.IsConnected(-1) || listener.IsConnected(STDERR_FILENO));
+  EXPECT_TRUE(waitUntil([&] { return !listener.IsConnected(peer); }, Ms(30000)));
+  EXPECT_FALSE(listener.IsConnected(-1) || listener.IsConnected(STDERR_FILENO));
   signal(SIGPIPE, SIG_DFL);
   const std::string chunk(4096, 'x');
-  bool failed = false;
-  for (int i = 0; i < 1000 && !failed; ++i, std::this_thread::sleep_for(Ms(1)))
-    failed = !listener.Send(peer, chunk.data(), static_cast<int>(chunk.size()));
-  EXPECT_TRUE(failed);
+  EXPECT_TRUE(waitUntil([&] { return !listener.Send(peer, chunk.data(), static_cast<int>(chunk.size())); },
+                        Ms(30000)));
   close(peer), close(fd);
 }
 

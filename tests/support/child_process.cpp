@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace arm_test {
 
@@ -57,12 +56,7 @@ void ChildProcess::signal(int sig) {
 }
 
 int ChildProcess::wait(Ms timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (running()) {
-    if (std::chrono::steady_clock::now() >= deadline) return -1;
-    std::this_thread::sleep_for(Ms(5));
-  }
-  return status_;
+  return waitUntil([this] { return !running(); }, timeout) ? status_ : -1;
 }
 
 std::string ChildProcess::output() const {
@@ -72,12 +66,7 @@ std::string ChildProcess::output() const {
 }
 
 bool ChildProcess::waitForOutput(const std::string& text, Ms timeout) const {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (output().find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(Ms(10));
-  }
-  return true;
+  return waitUntil([&] { return output().find(text) != std::string::npos; }, timeout);
 }
 
 std::string executableDir() {

@@ -5,9 +5,19 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace arm_test {
+
+// Polls done() until it holds (true) or the time-out passes (false).
+template <class Done>
+bool waitUntil(Done done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  return true;
+}
 
 // A child process whose standard output and error go to one log file. The
 // destructor ends it (SIGTERM, then SIGKILL) so no test leaves one behind.
@@ -22,9 +32,7 @@ class ChildProcess {
   void signal(int sig);
   // Waits for the exit; returns the exit status, 128+signal, or -1 on time-out.
   int wait(std::chrono::milliseconds timeout);
-  // Everything the child wrote so far.
   std::string output() const;
-  // Polls the output until it contains text.
   bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
 
  private:

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,7 +10,8 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
+
+#include "child_process.h"
 
 namespace server_test {
 
@@ -24,16 +24,15 @@ class LoopbackClient {
 
   // Retries until the server listens; rcvbuf > 0 shrinks the receive buffer first.
   bool connectTo(int port, Ms timeout = Ms(30000), int rcvbuf = 0) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      close();
-      fd_ = socket(AF_INET, SOCK_STREAM, 0);
-      if (rcvbuf > 0) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof(rcvbuf));
-      sockaddr_in addr{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-      if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) return true;
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(Ms(10));
-    }
+    return arm_test::waitUntil(
+        [&] {
+          close();
+          fd_ = socket(AF_INET, SOCK_STREAM, 0);
+          if (rcvbuf > 0) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof(rcvbuf));
+          sockaddr_in addr{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+          return ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+        },
+        timeout);
   }
   bool sendBytes(const std::string& b) {
     return send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
@@ -47,8 +46,8 @@ class LoopbackClient {
       const auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
       pollfd pfd{fd_, POLLIN, 0};
       if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
-      ssize_t got = recv(fd_, buf, std::min(sizeof(buf), n - out.size()), 0);
-      if (got <= 0) break;
+      const ssize_t got = recv(fd_, buf, std::min(sizeof(buf), n - out.size()), 0);
+      if ((closed_ = got <= 0)) break;
       out.append(buf, static_cast<size_t>(got));
     }
     return out;
@@ -62,27 +61,19 @@ class LoopbackClient {
     return payload->size() == len;
   }
   // True when the server closes the connection in time (data is discarded).
-  bool waitForClose(Ms timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    char buf[4096];
-    for (;;) {
-      const auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
-      pollfd pfd{fd_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return false;
-      if (recv(fd_, buf, sizeof(buf), 0) <= 0) return true;
-    }
-  }
+  bool waitForClose(Ms timeout) { return readBytes(SIZE_MAX, timeout), closed_; }
   bool silentFor(Ms period) {
     pollfd pfd{fd_, POLLIN, 0};
     return poll(&pfd, 1, static_cast<int>(period.count())) == 0;
   }
   void close() {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_ = -1, closed_ = false;
   }
 
  private:
   int fd_ = -1;
+  bool closed_ = false;
 };
 
 // A loopback port nobody listens on at the moment of asking.
@@ -97,33 +88,12 @@ inline int freeTcpPort() {
 }
 
 inline std::string headerOf(uint32_t len) {
-  const char h[4] = {static_cast<char>(len >> 24), static_cast<char>(len >> 16),
-                     static_cast<char>(len >> 8), static_cast<char>(len)};
-  return std::string(h, 4);
+  return {static_cast<char>(len >> 24), static_cast<char>(len >> 16), static_cast<char>(len >> 8),
+          static_cast<char>(len)};
 }
 
 inline std::string frameOf(const std::string& payload) {
   return headerOf(static_cast<uint32_t>(payload.size())) + payload;
-}
-
-inline std::string hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (!out.empty()) out += ' ';
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-inline int openDescriptorCount() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
 }
 
 }  // namespace server_test

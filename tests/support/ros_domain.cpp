@@ -14,9 +14,8 @@ int reserveRosDomainId() {
   static int reserved = -1;
   if (reserved >= 0) return reserved;
   // Ids 100..199 stay clear of anything a developer runs by hand.
-  const int start = 100 + static_cast<int>(getpid() % 100);
   for (int k = 0; k < 100; ++k) {
-    const int id = 100 + (start - 100 + k) % 100;
+    const int id = 100 + (getpid() + k) % 100;
     const std::string path = "/tmp/arm_ros_domain_" + std::to_string(id) + ".lock";
     int fd = open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
     if (fd < 0) continue;
