@@ -223,6 +223,48 @@ TEST_F(InterpolatorTest, GripperCommandsAreDrivenAndOddCommandsDropped) {
   EXPECT_EQ(countOf(out, "has no gripper") + countOf(out, "The command of type <-1> is unknown"), 2);
 }
 
+// Each poll of a running gripper command publishes whether the gripper is at its target; nothing
+// else does, a command dropped without a gripper included.
+TEST_F(InterpolatorTest, GripperStateReachesItsTopicOncePerPoll) {
+  makeArm(2);
+  std::mutex mutex;
+  std::string seen;  // "0" and "1" in arrival order
+  bool idle_seen = false;
+  auto node = std::make_shared<rclcpp::Node>("gripper_state_listener");
+  auto sub = node->create_subscription<std_msgs::msg::Bool>(
+      "gripper_cmd_state", rclcpp::QoS(10), [&](const std_msgs::msg::Bool& m) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen += m.data ? '1' : '0';
+      });
+  auto idle = node->create_subscription<std_msgs::msg::Bool>(
+      "motor_state", rclcpp::QoS(10), [&](const std_msgs::msg::Bool&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        idle_seen = true;
+      });
+  auto wait = [&](bool passes, auto done) {
+    for (int i = 0; i < 3000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+      if (passes) ip_->runPass();
+      if (std::lock_guard<std::mutex> lock(mutex); done()) return true;
+    }
+    return false;
+  };
+  std::thread spinner([node] { rclcpp::spin(node); });
+  // Passes without a gripper command, until the state node's flags are seen to arrive.
+  EXPECT_TRUE(wait(true, [&] { return idle_seen; }));
+  FakeGripper gripper;
+  for (CtrlGripperInterface* g : {static_cast<FakeGripper*>(nullptr), &gripper}) {
+    auto cmd = std::make_unique<SetIoCmd>();
+    cmd->gripper_ = g;
+    ip_->insertCmd(std::move(cmd));
+  }
+  Capture cap;
+  ASSERT_TRUE(runUntilIdle(20));
+  cap.text();
+  EXPECT_TRUE(wait(false, [&] { return seen.size() >= 3; }));
+  EXPECT_EQ(seen, "001");
+  rclcpp::shutdown(), spinner.join();
+}
+
 // From any pass of a full-speed move the stop ends within [start, goal], never turning back nor
 // braking over max_acc, its last step exactly 0, and drops the queue; so does a stop of random
 // splines that fit, within the joint limits only (they arrive, unstopped, within them); a path
