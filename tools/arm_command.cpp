@@ -1,21 +1,6 @@
 // Commands the running controller from a shell, over its TCP call and stream
 // servers or over its ROS 2 topics: what an operator needs to try the arm.
-//
-//   arm_command tcp on | off            PostEnablePower; replies once confirmed
-//   arm_command tcp move J1 .. J6       PostJointAngle (rad); replies on arrival
-//   arm_command tcp state               one frame of the 30 ms state stream
-//   arm_command ros on | off            serve_on_topic
-//   arm_command ros movj J1 .. J6 S     movj_topic, S the velocity scale (0..1]
-//   arm_command ros stop                stop_topic
-//   arm_command ros state               one sample of the joint and enable topics
-//
-// Exit status:
-//   tcp on|off|move         0 answered success, 1 answered failure or no answer
-//   tcp state, ros state    0 state printed, 1 none received
-//   ros on|off|movj|stop    0 published once the controller's node was seen,
-//                           1 not seen, nothing published; a topic carries no
-//                           reply, so 0 does not mean the controller took it
-//   any                     2 usage error
+// `arm_command --help` says how; kHelp below is that text.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -50,26 +35,85 @@ constexpr uint16_t kStreamPort = 8006;
 // A joint move is answered only after the arm arrived: 10 s at least.
 constexpr int kReplyTimeoutS = 60;
 
-int usage() {
-  fputs("usage: arm_command tcp on|off | tcp move J1..J6 | tcp state\n"
-        "       arm_command ros on|off | ros movj J1..J6 SCALE | ros stop | ros state\n"
-        "exit status: tcp on|off|move: 0 answered success, 1 answered failure or no answer\n"
-        "             tcp state, ros state: 0 state printed, 1 none received\n"
-        "             ros on|off|movj|stop: 0 published (a topic carries no reply, so not\n"
-        "             known to be taken), 1 controller not seen, nothing published\n"
-        "             2 usage error\n",
-        stderr);
+constexpr const char* kUsage =
+    "usage: arm_command tcp on|off | tcp move J1..J6 | tcp state\n"
+    "       arm_command ros on|off | ros movj J1..J6 SCALE | ros stop | ros state\n"
+    "       arm_command -h|--help\n";
+
+constexpr const char* kHelp =
+    "Commands the controller running on this machine.\n"
+    "\n"
+    "  tcp on|off             servos' torque on or off, through the call server\n"
+    "                         (127.0.0.1:8007); answered once the controller confirms it\n"
+    "  tcp move J1..J6        move the six joints to these angles, in rad; answered\n"
+    "                         once the arm has arrived\n"
+    "  tcp state              one frame of the state stream (127.0.0.1:8006)\n"
+    "  ros on|off             publish on serve_on_topic\n"
+    "  ros movj J1..J6 SCALE  publish on movj_topic: the six joint angles in rad, then\n"
+    "                         the velocity scale, in (0, 1], by which the move's joint\n"
+    "                         velocity and acceleration limits are multiplied; above 1\n"
+    "                         the controller takes 0.5, and 0 or below it refuses\n"
+    "                         (the move does not run)\n"
+    "  ros stop               publish on stop_topic\n"
+    "  ros state              one sample of A_arm_joint_pos_topic and\n"
+    "                         A_arm_motor_enable_topic\n"
+    "\n"
+    "exit status: tcp on|off|move: 0 answered success, 1 answered failure or no answer\n"
+    "             tcp state, ros state: 0 state printed, 1 none received\n"
+    "             ros on|off|movj|stop: 0 published (a topic carries no reply, so not\n"
+    "             known to be taken), 1 controller not seen, nothing published\n"
+    "             -h|--help: 0; a usage error: 2\n";
+
+int help() {
+  printf("%s\n%s", kUsage, kHelp);
+  return 0;
+}
+
+// The first line says what was wrong; the whole help would bury it.
+int usageError(const std::string& problem) {
+  fprintf(stderr, "arm_command: %s\n%sarm_command --help says more.\n", problem.c_str(), kUsage);
   return 2;
 }
 
-bool parseNumbers(char** args, int count, std::vector<double>* out) {
-  for (int i = 0; i < count; ++i) {
-    char* end = nullptr;
-    const double v = std::strtod(args[i], &end);
-    if (end == args[i] || *end != '\0') return false;
-    out->push_back(v);
+bool parseNumber(const char* arg, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(arg, &end);
+  return end != arg && *end == '\0';
+}
+
+// What is wrong with the command line, or "" when nothing is; its numbers go to values.
+std::string usageProblem(int argc, char** argv, std::vector<double>* values) {
+  if (argc < 2) return "missing the side: tcp or ros";
+  const std::string side = argv[1];
+  if (side != "tcp" && side != "ros") return "unknown side '" + side + "': expected tcp or ros";
+  const bool tcp = side == "tcp";
+  const std::string commands = tcp ? "on, off, move or state" : "on, off, movj, stop or state";
+  if (argc < 3) return "missing the command after " + side + ": " + commands;
+  const std::string what = argv[2];
+  const std::string name = side + " " + what;
+  const int given = argc - 3;
+  if (what == "on" || what == "off" || what == "state" || (!tcp && what == "stop")) {
+    return given == 0 ? "" : name + " takes no values, got " + std::to_string(given);
   }
-  return true;
+  const bool movj = !tcp && what == "movj";
+  if (!movj && !(tcp && what == "move")) {
+    return "unknown command '" + what + "' after " + side + ": expected " + commands;
+  }
+  const int wanted = kJoints + (movj ? 1 : 0);
+  if (given != wanted) {
+    return name + " takes " + std::to_string(kJoints) + " joint values (rad)" +
+           (movj ? " and a velocity scale" : "") + ", got " + std::to_string(given) + " values";
+  }
+  for (int i = 0; i < wanted; ++i) {
+    const char* arg = argv[3 + i];
+    double v = 0.0;
+    if (!parseNumber(arg, &v)) {
+      const std::string which = i < kJoints ? "joint " + std::to_string(i + 1) : std::string("the velocity scale");
+      return name + ": " + which + " '" + arg + "' is not a number";
+    }
+    values->push_back(v);
+  }
+  return "";
 }
 
 void printJoints(const char* label, const double* values, int count) {
@@ -139,33 +183,22 @@ int tcpCall(const robot_ping::MainArmRequestMsg& request) {
   return reply.success() ? 0 : 1;
 }
 
-int tcp(int argc, char** argv) {
-  const std::string what = argc > 0 ? argv[0] : "";
+int tcp(const std::string& what, const std::vector<double>& joints) {
   robot_ping::MainArmRequestMsg request;
-  if (argc == 1 && what == "state") return tcpState();
-  if (argc == 1 && (what == "on" || what == "off")) {
+  if (what == "state") return tcpState();
+  if (what == "on" || what == "off") {
     request.set_requesttype(robot_ping::PostEnablePower);
     request.set_enablepower(what == "on");
     return tcpCall(request);
   }
-  std::vector<double> joints;
-  if (argc == 1 + kJoints && what == "move" && parseNumbers(argv + 1, kJoints, &joints)) {
-    request.set_requesttype(robot_ping::PostJointAngle);
-    for (double j : joints) request.mutable_angle()->add_angle(j);
-    return tcpCall(request);
-  }
-  return usage();
+  request.set_requesttype(robot_ping::PostJointAngle);
+  for (double j : joints) request.mutable_angle()->add_angle(j);
+  return tcpCall(request);
 }
 
 // Waits until the controller's node is seen, so that what we publish is not
 // lost to discovery, then publishes and lingers for the reliable delivery.
-int ros(int argc, char** argv) {
-  const std::string what = argc > 0 ? argv[0] : "";
-  std::vector<double> movj;
-  const bool valid = (argc == 1 && (what == "on" || what == "off" || what == "stop" || what == "state")) ||
-                     (argc == 2 + kJoints && what == "movj" && parseNumbers(argv + 1, kJoints + 1, &movj));
-  if (!valid) return usage();
-
+int ros(const std::string& what, const std::vector<double>& movj) {
   auto node = std::make_shared<rclcpp::Node>("arm_command");
   std::atomic<bool> seen{false};
   sensor_msgs::msg::JointState joints;
@@ -224,15 +257,19 @@ int ros(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
-  const std::string side = argv[1];
-  if (side == "tcp") return tcp(argc - 2, argv + 2);
-  if (side != "ros") return usage();
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return help();
+  }
+  std::vector<double> values;
+  const std::string problem = usageProblem(argc, argv, &values);
+  if (!problem.empty()) return usageError(problem);
+  const std::string side = argv[1], what = argv[2];
+  if (side == "tcp") return tcp(what, values);
   try {
     rclcpp::init(0, nullptr);
   } catch (const std::exception& e) {
     fprintf(stderr, "ROS 2 could not start: %s\n", e.what());
     return 1;
   }
-  return ros(argc - 2, argv + 2);
+  return ros(what, values);
 }
