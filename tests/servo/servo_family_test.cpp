@@ -22,18 +22,16 @@ constexpr uint64_t kPatientReplyMs = 5000;  // every reply comes; a loaded machi
 constexpr uint8_t kFeedbackReg = 56;
 
 // Frames to servo 1 (sync writes: to all), checksum and length added by the simulator's own code.
-Bytes writeAt(uint8_t addr, Bytes data) {
+Bytes frame(uint8_t id, uint8_t instruction, uint8_t addr, Bytes data) {
   data.insert(data.begin(), addr);
-  return servo_sim::makeInstructionFrame(1, 3, data);
+  return servo_sim::makeInstructionFrame(id, instruction, data);
 }
-Bytes regWriteAt(uint8_t addr, Bytes data) {
-  data.insert(data.begin(), addr);
-  return servo_sim::makeInstructionFrame(1, 4, data);
-}
-Bytes readAt(uint8_t addr, uint8_t len) { return servo_sim::makeInstructionFrame(1, 2, {addr, len}); }
+Bytes writeAt(uint8_t addr, Bytes data) { return frame(1, 3, addr, data); }
+Bytes regWriteAt(uint8_t addr, Bytes data) { return frame(1, 4, addr, data); }
+Bytes readAt(uint8_t addr, uint8_t len) { return frame(1, 2, addr, {len}); }
 Bytes syncWriteAt(uint8_t addr, uint8_t len, Bytes blocks) {
-  blocks.insert(blocks.begin(), {addr, len});
-  return servo_sim::makeInstructionFrame(0xFE, 0x83, blocks);
+  blocks.insert(blocks.begin(), len);
+  return frame(0xFE, 0x83, addr, blocks);
 }
 
 // "FF FF 01 ... | FF FF ...": frames in the order sent.

@@ -41,6 +41,7 @@ TEST(ArmCommand, HelpGoesToStandardOutputAndAUsageErrorSaysFirstWhatWasWrong) {
       {"tcp movj 1 2 3 4 5 6 0.5", "unknown command 'movj' after tcp: expected on, off, move or state"},
       {"ros stop now", "ros stop takes no values, got 1"},
       {"tcp move 0.3 0.2", "tcp move takes 6 joint values (rad), got 2 values"},
+      {"tcp move 1 2 3 4 5 6 7", "tcp move takes 6 joint values (rad), got 7 values"},
       {"ros movj 0.3 0.2 0.1 0 0 0", "ros movj takes 6 joint values (rad) and a velocity scale, got 6 values"},
       {"tcp move 0 0 a 0 0 0", "tcp move: joint 3 'a' is not a number"},
       {"ros movj 0 0 0 0 0 0 1x", "ros movj: the velocity scale '1x' is not a number"}};
