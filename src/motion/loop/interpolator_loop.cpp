@@ -112,10 +112,10 @@ void Interpolator::runPass() {
     loop_.wait_peroid_num = 0;
   }
 
-  // Only with a command in hand: raised while idle, the flag would outlive a
-  // recover and stop the first command after it.
+  // Only with a command in hand: a standing collision stops each command as
+  // it is taken, with everything queued by then.
   if (collision_result_ == kCollisionFound) {
-    stop_flag_ = 1;
+    stop();
   }
 
   if (stop_flag_ == 1) {
@@ -152,14 +152,14 @@ void Interpolator::endCommand() {
     if (!cmd_queue_.empty() && cmd_queue_.front().get() == loop_.cmd) {
       done = std::move(cmd_queue_.front());
       cmd_queue_.pop_front();
+      if (stop_drops_ > 0) --stop_drops_;
     }
-    // A stop that came while this command made its last step has nothing
-    // left to stop, and must not wait for the next command; with nothing
-    // queued the next move starts from the measured position.
-    if (cmd_queue_.empty()) {
-      stop_flag_ = 0;
-      queued_end_.clear();
-    }
+    // A stop that came while this command made its last step, with nothing
+    // queued before it, has nothing left to stop and must not wait for the
+    // next command; with nothing queued the next move starts from the
+    // measured position.
+    if (stop_drops_ == 0) stop_flag_ = 0;
+    if (cmd_queue_.empty()) queued_end_.clear();
   }
   // Deleted outside the lock.
   done.reset();
@@ -169,12 +169,16 @@ void Interpolator::endCommand() {
 void Interpolator::endStop(std::atomic<uint32_t>* stop_flag) {
   std::deque<std::unique_ptr<AbstractCmdInterface>> dropped;
   {
-    // The command in hand, the queue and the flag go in one step: a stop()
-    // that comes after finds the queue empty and has nothing to stop.
+    // The flag and what the stop cancels go in one step: a stop() that comes
+    // after finds only what was queued after this one, or nothing to stop.
     std::unique_lock<std::mutex> lock(queue_mutex_);
     *stop_flag = 0;
-    dropped.swap(cmd_queue_);
-    queued_end_.clear();
+    for (; stop_drops_ > 0 && !cmd_queue_.empty(); --stop_drops_) {
+      dropped.push_back(std::move(cmd_queue_.front()));
+      cmd_queue_.pop_front();
+    }
+    stop_drops_ = 0;
+    if (cmd_queue_.empty()) queued_end_.clear();
   }
   forgetCommand();
 }
