@@ -192,7 +192,7 @@ class Interpolator {
   // With the plan at its end: whether every axis is current, at rest and at
   // its goal; prints why not once the settle time has passed.
   bool arrived();
-  void runMotorIo(MotorIoCmd* cmd, bool enabled);
+  void runMotorIo(MotorIoCmd* cmd, bool all_torque_off);
   void runGripper(SetIoCmd* cmd);
   void sleepPass() const;
 

@@ -91,9 +91,11 @@ void Interpolator::runPass() {
     return;
   }
   bool enabled = false;
+  bool all_torque_off = false;
   {
     std::lock_guard<std::mutex> lock(enable_mutex_);
     enabled = enable_state_;
+    all_torque_off = all_torque_off_;
   }
 
   publishMotorState(loop_.idle);
@@ -131,7 +133,7 @@ void Interpolator::runPass() {
     }
   } else if (type == kCmdTypeMotorIo) {
     if (auto* io = dynamic_cast<MotorIoCmd*>(loop_.cmd)) {
-      runMotorIo(io, enabled);
+      runMotorIo(io, all_torque_off);
       return;
     }
   } else if (type == kCmdTypeGripper) {
@@ -362,9 +364,11 @@ Interpolator::MoveCheck Interpolator::checkMove(AllAxisesJointPlanner* move,
   }
 }
 
-void Interpolator::runMotorIo(MotorIoCmd* cmd, bool enabled) {
+void Interpolator::runMotorIo(MotorIoCmd* cmd, bool all_torque_off) {
   if (cmd->getKind() == kMotorIoHome) {
-    if (enabled) {
+    // A servo holding torque keeps its goal through the calibration and then
+    // runs to it in the new steps; one that cannot be read may hold torque.
+    if (!all_torque_off) {
       puts("when set home, enable is ON error!");
       endCommand();
       return;

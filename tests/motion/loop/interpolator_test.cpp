@@ -370,6 +370,23 @@ TEST_F(InterpolatorTest, HammeredStopsLeaveNothingBehind) {
   }
 }
 
+// Home calibrates only while every axis reads torque off: one axis holding torque, or one whose state
+// cannot be read, refuses it whole, and the command after it runs.
+TEST_F(InterpolatorTest, HomeRunsOnlyWithEveryTorqueReadOff) {
+  makeArm(6, false);
+  Capture cap;
+  for (int round = 0; round < 3; ++round) {
+    motors_[2]->setEnabled(round == 0);
+    motors_[4]->setResult(TestMotor::kGetEnable, round == 1 ? -1 : 0);
+    joint_move::queueHomeCmd(ip_.get());
+    ASSERT_TRUE(runUntilIdle(5)) << round;
+    for (auto& m : motors_) ASSERT_EQ(m->calls(TestMotor::kHome), round == 2 ? 1 : 0) << round;
+  }
+  const std::string out = cap.text();
+  EXPECT_EQ(countOf(out, "when set home, enable is ON error!"), 2);
+  EXPECT_EQ(countOf(out, "set home success!"), 1);
+}
+
 TEST_F(InterpolatorTest, FailedReadsPauseMoveAndStopWithoutLosingAStep) {
   auto run = [this](bool fail) {
     makeArm(2);
