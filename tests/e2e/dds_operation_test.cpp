@@ -62,4 +62,37 @@ TEST_F(DdsOperation, HomeRecoverServeOnSplineMovjStopAndServeOff) {
   EXPECT_TRUE(allServos([&](int i, const auto& s) { return s.calibrations == homed[i]; }));
 }
 
+// What the operator sends while a stop brakes the arm runs once it rests: a movj, a serve off, a
+// power-off call (answered true). Each stop comes at about 1 rad/s, so the braking lasts a second or
+// more, far longer than a command takes to arrive.
+TEST_F(DdsOperation, CommandsSentDuringTheBrakingRunOnceTheArmRests) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  LoopbackClient call;
+  ASSERT_TRUE(call.connectTo(kCallPort));
+  for (size_t round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_NO_FATAL_FAILURE(enableOverDds());
+    const double from = topics().joints.at(0), to = from > 0.0 ? -2.5 : 2.5;
+    publish<ArrayMsg>("movj_topic", {to, 0.0, 0.0, 0.0, 0.0, 0.0, 1.0});
+    ASSERT_TRUE(waitUntil([&] { return std::fabs(topics().joints.at(0) - from) > 0.5; }, Ms(30000)));
+    publish<TextMsg>("stop_topic", "e2e");
+    ASSERT_TRUE(waitUntil([&] { return countInOutput("It take ") == round + 1; }, Ms(20000)));
+    if (round == 0) {
+      publish<ArrayMsg>("movj_topic", {0.3, 0.3, 0.3, 0.3, 0.3, 0.3, 1.0});
+      EXPECT_TRUE(waitArrived(std::vector<double>(kAxes, 0.3)));
+      continue;
+    }
+    if (round == 1) {
+      publish<BoolMsg>("serve_on_topic", false);
+    } else {
+      ASSERT_TRUE(ask(call, robot_ping::PostEnablePower, false));
+      EXPECT_TRUE(reply(call, Ms(20000)).success());
+    }
+    EXPECT_TRUE(waitTorque(false, Ms(20000)));
+    EXPECT_TRUE(waitUntil([] { return !topics().enabled; }, Ms(20000)));
+    EXPECT_NE(bus_->servo(1).goal, goalSteps(0, to));
+  }
+  EXPECT_EQ(countInOutput(kArrived), 1u);
+}
+
 }  // namespace e2e

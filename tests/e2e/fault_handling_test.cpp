@@ -67,7 +67,8 @@ TEST_F(FaultHandling, GarbageFloodSecondControllerAndSilentServoLeaveTheArmServi
 }
 
 // A stalled servo and one whose speed never reads 0 end their move after the settle time, and the move
-// queued behind starts where the arm stands; a servo that cut its own torque stays off until serve-on.
+// queued behind starts where the arm stands; a servo that cut its own torque stays off until serve-on, and
+// home is refused while the others hold theirs.
 TEST_F(FaultHandling, ServosThatCannotArriveOrCutTheirTorqueNeitherHangNorJumpTheArm) {
   ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_NO_FATAL_FAILURE(enableOverDds());
@@ -95,6 +96,10 @@ TEST_F(FaultHandling, ServosThatCannotArriveOrCutTheirTorqueNeitherHangNorJumpTh
   EXPECT_FALSE(bus_->servo(2).torque_on);
   EXPECT_EQ(countInOutput("enable is OFF, the trajectory can not be executed!"), 1u);
   EXPECT_EQ(countInOutput("need set motor true."), switched_on);
+  // Five servos still hold torque: home is refused whole, and no servo is calibrated.
+  publish<TextMsg>("set_home_topic", "e2e");
+  ASSERT_TRUE(waitForOutput("when set home, enable is ON error!"));
+  EXPECT_TRUE(allServos([](int, const auto& s) { return s.calibrations == 0; }));
   bus_->clearFaults(2);
   ASSERT_NO_FATAL_FAILURE(enableOverDds());
 }

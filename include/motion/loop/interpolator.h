@@ -95,6 +95,8 @@ class Interpolator {
   void getGripSignal(bool* value) const;
   // Clearing the flag (recover) also forgets the last collision result.
   int setAbnormalFlag(bool value);
+  // Brings the arm to rest under control, then drops the command in hand and
+  // everything queued before this call; what is queued after runs in order.
   void stop();
 
   // The interpolation thread: never returns in production.
@@ -173,7 +175,8 @@ class Interpolator {
                      double period) const;
 
   void endCommand();
-  // A finished stop: drops the command in hand and the queue, clears the flag.
+  // A finished stop: drops the command in hand and what was queued before the
+  // stop was asked for, clears the flag.
   void endStop(std::atomic<uint32_t>* stop_flag);
   // The loop's own part of ending a command.
   void forgetCommand();
@@ -189,7 +192,7 @@ class Interpolator {
   // With the plan at its end: whether every axis is current, at rest and at
   // its goal; prints why not once the settle time has passed.
   bool arrived();
-  void runMotorIo(MotorIoCmd* cmd, bool enabled);
+  void runMotorIo(MotorIoCmd* cmd, bool all_torque_off);
   void runGripper(SetIoCmd* cmd);
   void sleepPass() const;
 
@@ -208,6 +211,9 @@ class Interpolator {
   double period_us_ = 5000.0;
   std::vector<double> target_positions_;
   std::atomic<uint32_t> stop_flag_{0};
+  // Commands at the queue's front that the stop asked for cancels: set when
+  // stop_flag_ is, zero when it is not. Guarded by queue_mutex_.
+  std::size_t stop_drops_ = 0;
   std::atomic<int32_t> collision_result_{0};
   double dt_ = 0.0;
   bool enable_state_ = false;

@@ -195,10 +195,14 @@ int Interpolator::setAbnormalFlag(bool value) {
 
 void Interpolator::stop() {
   std::lock_guard<std::mutex> lock(queue_mutex_);
-  // The command in hand stays at the queue's front, so an empty queue means
-  // there is nothing to stop; a flag left set would cancel the next command.
-  if (!cmd_queue_.empty()) {
+  // The stop cancels what is queued now, the command in hand at the front;
+  // what is queued after runs once it has ended. With an empty queue there
+  // is nothing to stop, and no flag is left for the next command.
+  stop_drops_ = cmd_queue_.size();
+  if (stop_drops_ > 0) {
     stop_flag_ = 1;
+    // None of them will run: a move queued now starts from the measured position.
+    queued_end_.clear();
   }
 }
 

@@ -91,9 +91,11 @@ void Interpolator::runPass() {
     return;
   }
   bool enabled = false;
+  bool all_torque_off = false;
   {
     std::lock_guard<std::mutex> lock(enable_mutex_);
     enabled = enable_state_;
+    all_torque_off = all_torque_off_;
   }
 
   publishMotorState(loop_.idle);
@@ -112,10 +114,10 @@ void Interpolator::runPass() {
     loop_.wait_peroid_num = 0;
   }
 
-  // Only with a command in hand: raised while idle, the flag would outlive a
-  // recover and stop the first command after it.
+  // Only with a command in hand: a standing collision stops each command as
+  // it is taken, with everything queued by then.
   if (collision_result_ == kCollisionFound) {
-    stop_flag_ = 1;
+    stop();
   }
 
   if (stop_flag_ == 1) {
@@ -131,7 +133,7 @@ void Interpolator::runPass() {
     }
   } else if (type == kCmdTypeMotorIo) {
     if (auto* io = dynamic_cast<MotorIoCmd*>(loop_.cmd)) {
-      runMotorIo(io, enabled);
+      runMotorIo(io, all_torque_off);
       return;
     }
   } else if (type == kCmdTypeGripper) {
@@ -152,14 +154,14 @@ void Interpolator::endCommand() {
     if (!cmd_queue_.empty() && cmd_queue_.front().get() == loop_.cmd) {
       done = std::move(cmd_queue_.front());
       cmd_queue_.pop_front();
+      if (stop_drops_ > 0) --stop_drops_;
     }
-    // A stop that came while this command made its last step has nothing
-    // left to stop, and must not wait for the next command; with nothing
-    // queued the next move starts from the measured position.
-    if (cmd_queue_.empty()) {
-      stop_flag_ = 0;
-      queued_end_.clear();
-    }
+    // A stop that came while this command made its last step, with nothing
+    // queued before it, has nothing left to stop and must not wait for the
+    // next command; with nothing queued the next move starts from the
+    // measured position.
+    if (stop_drops_ == 0) stop_flag_ = 0;
+    if (cmd_queue_.empty()) queued_end_.clear();
   }
   // Deleted outside the lock.
   done.reset();
@@ -169,12 +171,16 @@ void Interpolator::endCommand() {
 void Interpolator::endStop(std::atomic<uint32_t>* stop_flag) {
   std::deque<std::unique_ptr<AbstractCmdInterface>> dropped;
   {
-    // The command in hand, the queue and the flag go in one step: a stop()
-    // that comes after finds the queue empty and has nothing to stop.
+    // The flag and what the stop cancels go in one step: a stop() that comes
+    // after finds only what was queued after this one, or nothing to stop.
     std::unique_lock<std::mutex> lock(queue_mutex_);
     *stop_flag = 0;
-    dropped.swap(cmd_queue_);
-    queued_end_.clear();
+    for (; stop_drops_ > 0 && !cmd_queue_.empty(); --stop_drops_) {
+      dropped.push_back(std::move(cmd_queue_.front()));
+      cmd_queue_.pop_front();
+    }
+    stop_drops_ = 0;
+    if (cmd_queue_.empty()) queued_end_.clear();
   }
   forgetCommand();
 }
@@ -358,9 +364,11 @@ Interpolator::MoveCheck Interpolator::checkMove(AllAxisesJointPlanner* move,
   }
 }
 
-void Interpolator::runMotorIo(MotorIoCmd* cmd, bool enabled) {
+void Interpolator::runMotorIo(MotorIoCmd* cmd, bool all_torque_off) {
   if (cmd->getKind() == kMotorIoHome) {
-    if (enabled) {
+    // A servo holding torque keeps its goal through the calibration and then
+    // runs to it in the new steps; one that cannot be read may hold torque.
+    if (!all_torque_off) {
       puts("when set home, enable is ON error!");
       endCommand();
       return;

@@ -1,6 +1,7 @@
 // The 5 ms execution loop: each kind of command, the controlled stop, the flags.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -353,6 +354,47 @@ TEST_F(InterpolatorTest, StopsAndCollisionsCancelOnlyWhatTheyShould) {
   EXPECT_EQ(motors_[0]->position(), 0.6);
 }
 
+// A stop cancels the command in hand and what was queued before it; what is queued during the
+// braking (a move, a power-off) runs once the arm rests, in order, unless a second stop during the
+// braking cancels it too. A command that ends as the stop is asked leaves it nothing to cancel.
+TEST_F(InterpolatorTest, StopCancelsWhatCameBeforeItAndRunsWhatCameAfter) {
+  makeArm(6);
+  Capture cap;
+  ip_->insertCmd(scripted([this](int, double) { return ip_->stop(), 0.0; }, 0.0));
+  passes(1);
+  move(std::vector<double>(6, 0.1));
+  ASSERT_TRUE(runUntilIdle(500));
+  EXPECT_NEAR(motors_[0]->position(), 0.1, 1e-12);
+
+  move(std::vector<double>(6, 1.0));
+  move(std::vector<double>(6, -1.0));  // queued before the stop: never runs
+  passes(150);                         // at full speed
+  ip_->stop();
+  EXPECT_GT(ip_->getNextMoveStart().at(0), 0.4);  // where the arm is, not where the cancelled moves end
+  passes(3);
+  move(std::vector<double>(6, 0.2));
+  joint_move::queueEnableCmd(ip_.get(), false);
+  ASSERT_TRUE(runUntilIdle(2000));
+  const std::vector<double> g = motors_[0]->goals();
+  EXPECT_GE(*std::min_element(g.begin(), g.end()), 0.0);
+  for (auto& m : motors_) EXPECT_TRUE(!m->enabled() && std::fabs(m->position() - 0.2) < 1e-12);
+
+  for (auto& m : motors_) m->setEnabled(true);
+  move(std::vector<double>(6, 1.0));
+  passes(100);
+  ip_->stop();
+  passes(3);
+  joint_move::queueEnableCmd(ip_.get(), false);
+  passes(3);
+  ip_->stop();
+  ASSERT_TRUE(runUntilIdle(500));
+  for (auto& m : motors_) EXPECT_TRUE(m->enabled() && m->calls(TestMotor::kSetEnable) == 6);
+  EXPECT_LT(motors_[0]->position(), 1.0);
+  const std::string out = cap.text();
+  EXPECT_EQ(countOf(out, "plan and curpos arrives goal"), 3);
+  EXPECT_EQ(countOf(out, "It take "), 2);  // a stop during the braking does not plan it anew
+}
+
 // Stops hammered from another thread while moves run on the loop's thread: a stop that has
 // dropped everything leaves nothing behind, so the next command (a power-off) runs.
 TEST_F(InterpolatorTest, HammeredStopsLeaveNothingBehind) {
@@ -365,9 +407,26 @@ TEST_F(InterpolatorTest, HammeredStopsLeaveNothingBehind) {
     std::thread([&] { idle = runUntilIdle(1000); }).join();
     hammer = false, stopper.join();
     joint_move::queueEnableCmd(ip_.get(), false);
-    ASSERT_TRUE(idle && runUntilIdle(200) && !motors_[0]->enabled()) << trial;
+    ASSERT_TRUE(idle && ip_->testView().stop_flag == 0 && runUntilIdle(200) && !motors_[0]->enabled()) << trial;
     for (auto& m : motors_) m->setEnabled(true);
   }
+}
+
+// Home calibrates only while every axis reads torque off: one axis holding torque, or one whose state
+// cannot be read, refuses it whole, and the command after it runs.
+TEST_F(InterpolatorTest, HomeRunsOnlyWithEveryTorqueReadOff) {
+  makeArm(6, false);
+  Capture cap;
+  for (int round = 0; round < 3; ++round) {
+    motors_[2]->setEnabled(round == 0);
+    motors_[4]->setResult(TestMotor::kGetEnable, round == 1 ? -1 : 0);
+    joint_move::queueHomeCmd(ip_.get());
+    ASSERT_TRUE(runUntilIdle(5)) << round;
+    for (auto& m : motors_) ASSERT_EQ(m->calls(TestMotor::kHome), round == 2 ? 1 : 0) << round;
+  }
+  const std::string out = cap.text();
+  EXPECT_EQ(countOf(out, "when set home, enable is ON error!"), 2);
+  EXPECT_EQ(countOf(out, "set home success!"), 1);
 }
 
 TEST_F(InterpolatorTest, FailedReadsPauseMoveAndStopWithoutLosingAStep) {
