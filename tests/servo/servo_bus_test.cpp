@@ -291,7 +291,9 @@ TEST_F(BusPass, GoalsMayTakeTwoLongestPassesToShowAndAHoldKeepsTheTrustedPositio
   EXPECT_NEAR(lagUs(m), 7000 + 2 * 5000, 1e-6);
   passAfter(300000);  // 302 ms after the one before
   EXPECT_NEAR(lagUs(m), 302000 + 2 * 302000, 1e-6);
-  while (now_us < 2100000) passAfter(50000);  // forgotten after two windows
+  while (now_us < 1100000) passAfter(50000);  // remembered into the next window
+  EXPECT_NEAR(lagUs(m), 50000 + 2 * 302000, 1e-6);
+  while (now_us < 2100000) passAfter(50000);  // and forgotten after it
   EXPECT_NEAR(lagUs(m), 50000 + 2 * 50000, 1e-6);
   fault(1, [](auto& f) { f.stuck = true, f.position_offset = 650; });
   passAfter(50000);
