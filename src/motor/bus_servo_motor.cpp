@@ -87,7 +87,8 @@ int busServoMotor::getReadingAge(uint32_t* passes) {
 }
 
 int busServoMotor::getReadingLag(double* seconds) {
-  const int64_t now_us = servo_thread_ != nullptr ? servo_thread_->clock_us_() : servo::ServoBusThread::steadyUs();
+  const int64_t now_us =
+      servo_thread_ != nullptr ? servo_thread_->clock_us_() : servo::ServoBusThread::steadyUs();
   std::lock_guard<std::mutex> lock(state_.mtx);
   const int64_t lag_us = servo::ServoBusThread::readingLagUs(state_, now_us);
   *seconds = lag_us < 0 ? std::numeric_limits<double>::infinity() : static_cast<double>(lag_us) / 1e6;

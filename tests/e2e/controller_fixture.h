@@ -215,7 +215,8 @@ class ControllerTest : public ::testing::Test {
   int strayOver(uint8_t id, Ms span) const {
     const int from = bus_->servo(id).position;
     int furthest = 0;
-    waitUntil([&] { return furthest = std::max(furthest, std::abs(bus_->servo(id).position - from)), false; }, span);
+    auto stray = [&] { return std::abs(bus_->servo(id).position - from); };
+    waitUntil([&] { return furthest = std::max(furthest, stray()), false; }, span);
     return furthest;
   }
   void enableOverDds() {

@@ -11,7 +11,9 @@
 // to drive from one thread and inspect from another.
 class TestMotor : public CtrlMotorInterface {
  public:
-  enum Op { kInit, kSetPosition, kGetPosition, kSetEnable, kGetEnable, kHome, kGetTorque, kGetVelocity, kHold, kOpCount };
+  enum Op {
+    kInit, kSetPosition, kGetPosition, kSetEnable, kGetEnable, kHome, kGetTorque, kGetVelocity, kHold, kOpCount
+  };
 
  private:
   template <class F>
