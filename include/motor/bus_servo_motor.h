@@ -32,6 +32,10 @@ class busServoMotor : public CtrlMotorInterface {
   int getVelocity(double* velocity) override;
   // Never-trusted readings are as old as can be.
   int getReadingAge(uint32_t* passes) override;
+  // Without a trusted reading, for ever.
+  int getReadingLag(double* seconds) override;
+  // The goal in the very steps of the last trusted reading; kMotorGoalNotStored without one.
+  int holdPosition() override;
   void updateFeedback();
 
   // Returned by setMotorPosition for an angle that is not a finite number.

@@ -31,6 +31,15 @@ class CtrlMotorInterface {
     *passes = 0;
     return kMotorOk;
   }
+  // How long (seconds) a goal set now may take to show in the position
+  // read: a motor that reaches its goals at once shows them at once.
+  virtual int getReadingLag(double* seconds) {
+    *seconds = 0.0;
+    return kMotorOk;
+  }
+  // Makes the last trusted position the goal, so the motor stays where it
+  // stands; a motor that reaches its goals at once stands at its last goal.
+  virtual int holdPosition() { return kMotorOk; }
 
   uint32_t id_ = 0;
   uint8_t reverse_ = 0;

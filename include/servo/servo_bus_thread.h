@@ -58,12 +58,24 @@ class ServoBusThread : public ServoFamilyA {
   static constexpr double kPlausibleSpeedMargin = 1.5;
   static constexpr double kPlausibleNoiseSteps = 8.0;
   static bool plausibleMove(int from, int to, int64_t elapsed_us);
+  // How long ago the goals were sent that a servo following them may show in its trusted reading
+  // now: the last one sent before the reading (carried out at that pass's ACTION), short of the way
+  // from the one before it, sent up to two pass periods earlier, which a servo at least twice as
+  // fast as any planned speed makes up within as long again. So: the time since that goal went
+  // out, plus two of the longest pass periods of late. -1 without a goal sent before a trusted
+  // reading; the caller holds state.mtx.
+  static int64_t readingLagUs(const ServoState& state, int64_t now_us);
+  static constexpr int64_t kCatchUpPasses = 2;
+  // A pass period is remembered for one to two of these windows.
+  static constexpr int64_t kPassWindowUs = 1000000;
   static int64_t steadyUs();
   // The clock that times the readings, in microseconds; a seam for tests.
   int64_t (*clock_us_)() = &ServoBusThread::steadyUs;
 
  private:
   void serveServo(uint32_t id, ServoState* state);
+  // Times the pass starting now against the one before it.
+  void notePassStart(int64_t now_us);
   enum class Trust {
     kTrusted,      // taken as the servo's position
     kImplausible,  // further from the last trusted one than the servo can move
@@ -80,6 +92,11 @@ class ServoBusThread : public ServoFamilyA {
   std::atomic<bool> stop_{false};
   // Passes begun; stamps each servo's readings.
   uint32_t pass_ = 0;
+  // Start of the pass under way, and the longest pass periods of the current and the last window.
+  int64_t pass_start_us_ = 0;
+  int64_t window_start_us_ = 0;
+  int64_t window_longest_us_ = 0;
+  int64_t last_window_longest_us_ = 0;
   // The worker's copy of the map for the pass under way.
   std::vector<std::pair<uint32_t, ServoState*>> pass_entries_;
 };

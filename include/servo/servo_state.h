@@ -46,6 +46,11 @@ struct ServoState {
   // The last reading received, trusted or not, and when; 0: the last read failed.
   int32_t received_position = 0;
   int64_t received_us = 0;
+  // When the last goal was sent, and when the last goal sent before the trusted reading was
+  // (0: none); the longest bus pass period of late, as of this servo's last service.
+  int64_t goal_sent_us = 0;
+  int64_t reading_goal_us = 0;
+  int64_t longest_pass_us = 0;
   std::mutex mtx;
 };
 

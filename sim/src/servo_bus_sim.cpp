@@ -349,6 +349,12 @@ void ServoBusSim::advanceMotion(Clock::time_point now) {
   }
 }
 
+void ServoBusSim::act(SimServo& servo) {
+  auto f = faults_.find(servo.id());
+  if (f != faults_.end() && f->second.ignore_goals && servo.dropRegistered(kRegAcceleration)) return;
+  servo.action();
+}
+
 void ServoBusSim::garble(uint8_t id, uint8_t from, size_t len, uint8_t* data) const {
   auto f = faults_.find(id);
   if (f == faults_.end() || (f->second.only_read_at >= 0 && f->second.only_read_at != from)) return;
@@ -389,7 +395,9 @@ void ServoBusSim::reply(SimServo& servo, uint8_t error, const uint8_t* params, s
     Clock::time_point start = ready + std::chrono::microseconds(f ? f->late_reply_us : 0);
     // In a chain each servo turns around after the previous reply is off the wire.
     if (chain) start = std::max(start, *chain + std::chrono::microseconds(options_.reply_delay_us));
-    p.due = options_.wire_time ? start + wireTime(p.bytes.size()) : start;
+    const bool slow = f && f->reply_byte_us > 0;
+    const auto byte_time = slow ? std::chrono::microseconds(f->reply_byte_us) : kByteTime;
+    p.due = slow || options_.wire_time ? start + byte_time * static_cast<int64_t>(p.bytes.size()) : start;
     if (chain) *chain = p.due;
   }
   if (f && f->remaining > 0 && --f->remaining == 0) faults_.erase(fit);
@@ -449,9 +457,9 @@ void ServoBusSim::handleFrame(const Frame& frame, Clock::time_point now) {
     }
     case kInstAction:
       if (broadcast) {
-        for (auto& kv : servos_) kv.second.action();
+        for (auto& kv : servos_) act(kv.second);
       } else {
-        target->second.action();
+        act(target->second);
         reply(target->second, 0, nullptr, 0, ready, nullptr);
       }
       break;

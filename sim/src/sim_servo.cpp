@@ -95,6 +95,12 @@ bool SimServo::action() {
   return true;
 }
 
+bool SimServo::dropRegistered(uint8_t addr) {
+  if (!reg_pending_ || reg_addr_ != addr) return false;
+  reg_pending_ = false;
+  return true;
+}
+
 void SimServo::calibrate() {
   // The shaft stays put; its reading becomes the middle and it holds there.
   pos_ = kMiddlePosition;

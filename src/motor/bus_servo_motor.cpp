@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "servo/servo_bus_thread.h"
 
@@ -82,6 +83,26 @@ int busServoMotor::getReadingAge(uint32_t* passes) {
   std::lock_guard<std::mutex> lock(state_.mtx);
   // Passes are counted from 1, so 0 means nothing was ever trusted.
   *passes = state_.feedback_pass == 0 ? UINT32_MAX : state_.served_pass - state_.feedback_pass;
+  return kMotorOk;
+}
+
+int busServoMotor::getReadingLag(double* seconds) {
+  const int64_t now_us =
+      servo_thread_ != nullptr ? servo_thread_->clock_us_() : servo::ServoBusThread::steadyUs();
+  std::lock_guard<std::mutex> lock(state_.mtx);
+  const int64_t lag_us = servo::ServoBusThread::readingLagUs(state_, now_us);
+  *seconds = lag_us < 0 ? std::numeric_limits<double>::infinity() : static_cast<double>(lag_us) / 1e6;
+  return kMotorOk;
+}
+
+int busServoMotor::holdPosition() {
+  std::lock_guard<std::mutex> lock(state_.mtx);
+  if (state_.feedback_pass == 0) return kMotorGoalNotStored;
+  // Goal and present position count the same steps (a negative one goes out sign and magnitude).
+  state_.goal_position = static_cast<uint16_t>(state_.position);
+  state_.goal_speed = 0;
+  state_.acc = 0;
+  state_.goal_valid = 1;
   return kMotorOk;
 }
 

@@ -3,6 +3,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -80,8 +81,26 @@ void ServoBusThread::servePass() {
   }
   // 0 stands for never in the servo blocks.
   if (++pass_ == 0) pass_ = 1;
+  notePassStart(clock_us_());
   for (const auto& entry : pass_entries_) serveServo(entry.first, entry.second);
   triggerAction(kBroadcastId);
+}
+
+void ServoBusThread::notePassStart(int64_t now_us) {
+  if (pass_start_us_ != 0) {
+    if (now_us - window_start_us_ >= kPassWindowUs) {
+      last_window_longest_us_ = window_longest_us_;
+      window_longest_us_ = 0;
+      window_start_us_ = now_us;
+    }
+    window_longest_us_ = std::max(window_longest_us_, now_us - pass_start_us_);
+  }
+  pass_start_us_ = now_us;
+}
+
+int64_t ServoBusThread::readingLagUs(const ServoState& state, int64_t now_us) {
+  if (state.reading_goal_us == 0) return -1;
+  return now_us - state.reading_goal_us + kCatchUpPasses * state.longest_pass_us;
 }
 
 bool ServoBusThread::plausibleMove(int from, int to, int64_t elapsed_us) {
@@ -126,6 +145,7 @@ void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
     const int read_position = answered ? readPosition(-1) : 0;
     std::lock_guard<std::mutex> lock(state->mtx);
     state->served_pass = pass_;
+    state->longest_pass_us = std::max(window_longest_us_, last_window_longest_us_);
     if (answered) {
       trust = trustReading(state, read_position, asked_us, answered_us);
       last_trusted = state->position;
@@ -143,6 +163,7 @@ void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
       state->current = readCurrent(-1);
       state->feedback_pass = pass_;
       state->feedback_missed = 0;
+      state->reading_goal_us = state->goal_sent_us;
     } else if (state->feedback_missed < kMissedReadsOffline) {
       ++state->feedback_missed;
     }
@@ -205,6 +226,8 @@ void ServoBusThread::serveServo(uint32_t id, ServoState* state) {
     goal_position = state->goal_position;
     goal_speed = state->goal_speed;
     acc = state->acc;
+    // Stamped a little before it goes out: never taken for younger than it is.
+    if (want_enable != 0 && goal_valid != 0) state->goal_sent_us = clock_us_();
   }
   if (torque == -1) printf("%sservo nodeid:%d read error!%s\n", kRed, static_cast<int>(id), kReset);
   if (cut) {

@@ -26,6 +26,9 @@ void resetServoState(ServoState& state) {
   state.trusted_us = 0;
   state.received_position = 0;
   state.received_us = 0;
+  state.goal_sent_us = 0;
+  state.reading_goal_us = 0;
+  state.longest_pass_us = 0;
 }
 
 void fillServoFeedback(const ServoState& state, ServoFeedback* out) {

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -208,6 +210,14 @@ class ControllerTest : public ::testing::Test {
       return std::this_thread::sleep_for(still), goals() == before;
     };
     return waitUntil(unchanged, timeout);
+  }
+  // The furthest servo `id` strays (steps) from where it stands now, over `span`.
+  int strayOver(uint8_t id, Ms span) const {
+    const int from = bus_->servo(id).position;
+    int furthest = 0;
+    auto stray = [&] { return std::abs(bus_->servo(id).position - from); };
+    waitUntil([&] { return furthest = std::max(furthest, stray()), false; }, span);
+    return furthest;
   }
   void enableOverDds() {
     publish<BoolMsg>("serve_on_topic", true);

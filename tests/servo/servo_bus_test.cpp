@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <string>
@@ -265,6 +266,39 @@ TEST_F(BusPass, ReadingsTheBusDidNotConfirmAreNotActedOn) {
   EXPECT_EQ(m.state_.enabled + m.state_.online, 1);
   m.setEnableStatus(true);  // the next serve-on
   EXPECT_EQ(pass(), "1[r56 r40 w42=2048 w40=1]");
+}
+
+// A servo that follows its goals shows at least the last one sent before its trusted reading, short of
+// the travel since the one before: how long a goal may take to show counts from that goal, plus two of the
+// longest pass periods of the last one to two seconds. A hold makes the trusted reading the goal.
+TEST_F(BusPass, GoalsMayTakeTwoLongestPassesToShowAndAHoldKeepsTheTrustedPosition) {
+  static int64_t now_us = 1;
+  bus_->clock_us_ = [] { return now_us; };
+  auto lagUs = [](busServoMotor& m) {
+    double lag = 0.0;
+    return m.getReadingLag(&lag) == kMotorOk ? lag * 1e6 : -1.0;
+  };
+  auto passAfter = [&](int64_t us) { now_us += us, pass(); };
+  fault(1, [](auto& f) { f.stuck = true; });  // at 2048 whatever its goals, so every reading is plausible
+  busServoMotor& m = motor(1, true);
+  EXPECT_EQ(m.holdPosition(), kMotorGoalNotStored);  // nothing read yet
+  passAfter(0);
+  EXPECT_EQ(m.setMotorPosition(1.0), kMotorOk);
+  passAfter(5000);  // goal 2699 sent at 5001
+  EXPECT_EQ(lagUs(m), INFINITY);  // no goal sent before a trusted reading
+  passAfter(5000);
+  now_us += 2000;
+  EXPECT_NEAR(lagUs(m), 7000 + 2 * 5000, 1e-6);
+  passAfter(300000);  // 302 ms after the one before
+  EXPECT_NEAR(lagUs(m), 302000 + 2 * 302000, 1e-6);
+  while (now_us < 1100000) passAfter(50000);  // remembered into the next window
+  EXPECT_NEAR(lagUs(m), 50000 + 2 * 302000, 1e-6);
+  while (now_us < 2100000) passAfter(50000);  // and forgotten after it
+  EXPECT_NEAR(lagUs(m), 50000 + 2 * 50000, 1e-6);
+  fault(1, [](auto& f) { f.stuck = true, f.position_offset = 650; });
+  passAfter(50000);
+  EXPECT_EQ(m.holdPosition(), kMotorOk);
+  EXPECT_EQ(pass(), "1[r56 r40 g2048]");  // not the reading it did not trust
 }
 
 TEST_F(BusPass, HomeRequestReplacesTorqueAndGoalHandlingUntilAcknowledged) {

@@ -118,6 +118,39 @@ TEST_F(SimBus, TorqueOnServoTravelsToGoalAndSettlesTorqueOffServoStays) {
   EXPECT_EQ(std::tie(off.goal, off.position, off.current, off.moving), std::make_tuple(4000, 2048, 0, 0));
 }
 
+// A servo deaf to its goals answers the registered goal write, but an ACTION leaves its goal as it was; deaf
+// no more, it acts on the next one. A slow line sends a reply no sooner than its bytes take.
+TEST_F(SimBus, DeafServosKeepTheirGoalAndSlowLinesDelayReplies) {
+  const Bytes goal1000 = frame(1, kInstRegWrite, {kRegAcceleration, 0, 0xE8, 0x03, 0, 0, 0, 0});
+  auto action = [this] {
+    const size_t seen = sim.frameCount();
+    const Bytes act = frame(kBroadcastId, kInstAction);
+    // Counted once carried out.
+    return write(client.fd, act.data(), act.size()) == ssize_t(act.size()) &&
+           sim.waitForFrames(seen + 1, milliseconds(30000));
+  };
+  ServoFaults deaf;
+  deaf.ignore_goals = true;
+  sim.setFaults(1, deaf);
+  EXPECT_EQ(client.transact(goal1000, 6), kAck1);
+  ASSERT_TRUE(action());
+  EXPECT_EQ(sim.servo(1).goal, kMiddlePosition);
+  sim.clearFaults(1);
+  ASSERT_TRUE(action());  // the goal it took is gone
+  EXPECT_EQ(sim.servo(1).goal, kMiddlePosition);
+  EXPECT_EQ(client.transact(goal1000, 6), kAck1);
+  ASSERT_TRUE(action());
+  EXPECT_EQ(sim.servo(1).goal, 1000);
+
+  ServoFaults slow;
+  slow.reply_byte_us = 100000;  // 0.6 s for the six bytes of an answer
+  sim.setFaults(1, slow);
+  ASSERT_EQ(write(client.fd, kPing1.data(), kPing1.size()), ssize_t(kPing1.size()));
+  pollfd pfd{client.fd, POLLIN, 0};
+  EXPECT_EQ(poll(&pfd, 1, 300), 0);
+  EXPECT_EQ(client.transact({}, 6), kAck1);
+}
+
 TEST(FrameParsing, ParserResynchronisesAfterGarbage) {
   FrameParser p(milliseconds(20));
   const auto t0 = FrameParser::Clock::now();

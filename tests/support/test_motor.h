@@ -11,7 +11,9 @@
 // to drive from one thread and inspect from another.
 class TestMotor : public CtrlMotorInterface {
  public:
-  enum Op { kInit, kSetPosition, kGetPosition, kSetEnable, kGetEnable, kHome, kGetTorque, kGetVelocity, kOpCount };
+  enum Op {
+    kInit, kSetPosition, kGetPosition, kSetEnable, kGetEnable, kHome, kGetTorque, kGetVelocity, kHold, kOpCount
+  };
 
  private:
   template <class F>
@@ -33,7 +35,10 @@ class TestMotor : public CtrlMotorInterface {
 
   int init() override { return run(kInit, [] {}); }
   int setMotorPosition(double p) override {
-    return run(kSetPosition, [&] { goals_.push_back(p), velocity_ = (p - position_) / 0.005, position_ = p; });
+    return run(kSetPosition, [&] {
+      goals_.push_back(p);
+      if (!stuck_) velocity_ = (p - position_) / 0.005, position_ = p;
+    });
   }
   int getMotorPosition(double* p) override { return run(kGetPosition, [&] { *p = position_; }); }
   int setEnableStatus(bool on) override { return run(kSetEnable, [&] { enabled_ = ignore_enable_ ? enabled_ : on; }); }
@@ -42,6 +47,9 @@ class TestMotor : public CtrlMotorInterface {
   int getTorque(double* t) override { return run(kGetTorque, [&] { *t = 0.0; }); }
   int getVelocity(double* v) override { return run(kGetVelocity, [&] { *v = velocity_; }); }
   int getReadingAge(uint32_t* passes) override { return locked([&] { return *passes = age_, 0; }); }
+  int getReadingLag(double* seconds) override { return locked([&] { return *seconds = lag_, 0; }); }
+  // It stands at its last goal, or where it stuck.
+  int holdPosition() override { return run(kHold, [] {}); }
 
   // Result of an operation from now on (0 restores success). A failing
   // operation changes nothing and leaves its output untouched.
@@ -52,6 +60,9 @@ class TestMotor : public CtrlMotorInterface {
   void setEnabled(bool on) { locked([&] { enabled_ = on; }); }
   // Passes since the position and velocity were read (0: current).
   void setAge(uint32_t passes) { locked([&] { age_ = passes; }); }
+  // Goals are taken but the shaft stays (at rest) where it is.
+  void setStuck(bool stuck) { locked([&] { stuck_ = stuck, velocity_ = 0.0; }); }
+  void setLag(double seconds) { locked([&] { lag_ = seconds; }); }
   int calls(Op op) const { return locked([&] { return calls_[op]; }); }
   double position() const { return locked([&] { return position_; }); }
   bool enabled() const { return locked([&] { return enabled_; }); }
@@ -63,7 +74,8 @@ class TestMotor : public CtrlMotorInterface {
   int results_[kOpCount] = {};
   int calls_[kOpCount] = {};
   double position_ = 0.0, velocity_ = 0.0;
-  bool enabled_ = false, ignore_enable_ = false;
+  bool enabled_ = false, ignore_enable_ = false, stuck_ = false;
   uint32_t age_ = 0;
+  double lag_ = 0.0;
   std::vector<double> goals_;
 };

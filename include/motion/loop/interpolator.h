@@ -27,6 +27,8 @@ struct AxisState {
   double torque = 0.0;
   // Passes of the motor's reader since pos and vel were read: 0 for its latest.
   uint32_t age = 0;
+  // Seconds a goal sent now may take to show in pos.
+  double lag = 0.0;
 };
 
 // Planned state of one axis, by finite difference of the samples.
@@ -192,6 +194,11 @@ class Interpolator {
   // With the plan at its end: whether every axis is current, at rest and at
   // its goal; prints why not once the settle time has passed.
   bool arrived();
+  // Whether every axis's reading is within what it may lag behind the goals it was sent;
+  // prints the first that is not. Runs before each sample but the first.
+  bool followsGoals();
+  // Every axis's goal becomes its last trusted position, after a move that ends without arriving.
+  void holdWhereItStands();
   void runMotorIo(MotorIoCmd* cmd, bool all_torque_off);
   void runGripper(SetIoCmd* cmd);
   void sleepPass() const;
@@ -238,6 +245,7 @@ class Interpolator {
   // whenever the queue empties. Guarded by queue_mutex_.
   std::vector<double> queued_end_;
   std::vector<AxisPlanState> candidate_states_;  // a sample before its velocity check
+  std::vector<double> follow_speeds_;            // per axis, the fastest planned speed of the move so far
   int stop_steps_ = 0;                           // N of the planned stop
   int stop_step_index_ = 0;                      // stepping calls made so far
   // Per axis, how far the stop may carry it: a trapezoid move's goal or the

@@ -43,6 +43,10 @@ struct ServoFaults {
   int position_offset = 0;        // added to the present position a reply carries (a garbled reading)
   int speed_offset = 0;           // added to the present speed a reply carries
   bool stuck = false;             // the shaft does not move, whatever its goal (a blocked joint)
+  // Registered goal writes (from register 41) are taken and answered, but an ACTION does not
+  // carry them out (a servo in its own protection, a flaky receive line).
+  bool ignore_goals = false;
+  uint32_t reply_byte_us = 0;     // > 0: each byte of a reply takes this long on the wire (a slow line)
 };
 
 // How late replies left against their emulated due time: what the simulator
@@ -136,6 +140,8 @@ class ServoBusSim {
   void reply(SimServo& servo, uint8_t error, const uint8_t* params, size_t n,
              Clock::time_point ready, Clock::time_point* chain, int read_from = -1);
   void advanceMotion(Clock::time_point now);
+  // ACTION for one servo, as its faults let it act.
+  void act(SimServo& servo);
   // A read's data as a faulty servo would report it.
   void garble(uint8_t id, uint8_t from, size_t len, uint8_t* data) const;
   void flushDue(Clock::time_point now);

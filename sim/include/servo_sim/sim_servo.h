@@ -63,6 +63,8 @@ class SimServo {
   // Carries out the stored registered write; false when none was stored.
   bool action();
   bool hasRegistered() const { return reg_pending_; }
+  // Forgets the stored registered write when it starts at addr; false when none does.
+  bool dropRegistered(uint8_t addr);
 
   // Moves the shaft by dt seconds of simulated time.
   void advance(double dt);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 
 #include "motion/commands/abstract_cmd_interface.h"
 #include "motion/commands/all_axises_joint_planner.h"
@@ -42,6 +43,7 @@ Interpolator::Interpolator(RobotPara robot_para, ArmKinematics* kinematics)
   prev_plan_states_.resize(axes);
   stop_decel_.resize(axes);
   candidate_states_.resize(axes);
+  follow_speeds_.resize(axes);
   for (size_t i = 0; i < axes; ++i) {
     prev_plan_states_[i] = plan_states_[i];
     stop_decel_[i] = kNoStopPlanned;
@@ -229,8 +231,10 @@ int Interpolator::readMotorStates() {
       readAxes(&CtrlMotorInterface::getVelocity, "getVelocity", &AxisState::vel, &velocities_) &&
       readAxes(&CtrlMotorInterface::getTorque, "getTorque", &AxisState::torque, &torques_)) {
     for (int i = 0; i < robot_para_.axis_num; ++i) {
-      uint32_t& age = axis_states_[i].age;
-      if (robot_para_.axis_paras[i].motor->getReadingAge(&age) != 0) age = UINT32_MAX;
+      AxisState& state = axis_states_[i];
+      CtrlMotorInterface* motor = robot_para_.axis_paras[i].motor;
+      if (motor->getReadingAge(&state.age) != 0) state.age = UINT32_MAX;
+      if (motor->getReadingLag(&state.lag) != 0) state.lag = std::numeric_limits<double>::infinity();
     }
     return kMotorReadOk;
   }

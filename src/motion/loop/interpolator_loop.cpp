@@ -24,6 +24,10 @@ constexpr double kArrivedTolerance = 0.02;
 // command runs.
 constexpr double kSettleTimeS = 3.0;
 constexpr int kSettlePasses = static_cast<int>(kSettleTimeS / 0.005);
+// An axis that follows its goals stands at most as far behind them as they
+// go (at the move's fastest planned speed so far) in the time its motor gives
+// a goal to show in the reading, plus the reading noise arrival allows for.
+constexpr double kFollowNoise = kArrivedTolerance;
 // How long a new trajectory waits for a reading of every axis from the latest pass.
 constexpr int kFreshWaitPasses = 100;
 // A trapezoid move starting further than this from where an axis stands is
@@ -211,6 +215,11 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
     return;
   }
   if (loop_.sample_count == 0 && !startFromReadings(planner)) return;
+  if (loop_.sample_count > 0 && !followsGoals()) {
+    holdWhereItStands();
+    endCommand();
+    return;
+  }
   const int r = planner->calAllJointsPostion(target_positions_, loop_.t);
   if (r == kSampleError) {
     puts("calAllJointsPostion return error!");
@@ -239,6 +248,7 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
     if (!withinVelocityLimit(vel, limit)) {
       printf("The <%d> axis planned velocity exceed the limit !\n", i + 1);
       printf("The <%d> axis planned velocity is %lf !\n", i + 1, vel);
+      holdWhereItStands();
       endCommand();
       puts("The current command has been killed!");
       return;
@@ -249,6 +259,8 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
   for (int i = 0; i < axes; ++i) {
     prev_plan_states_[i] = previous(i);
     plan_states_[i] = candidate_states_[i];
+    const double speed = std::fabs(plan_states_[i].vel);
+    follow_speeds_[i] = loop_.sample_count == 0 ? speed : std::max(follow_speeds_[i], speed);
   }
   ++loop_.sample_count;
 
@@ -268,8 +280,28 @@ void Interpolator::runTrajectory(AllAxisesJointPlanner* planner, bool enabled) {
     puts("plan and curpos arrives goal");
     endCommand();
   } else if (loop_.settle_passes > kSettlePasses) {
+    holdWhereItStands();
     endCommand();
   }
+}
+
+bool Interpolator::followsGoals() {
+  for (int i = 0; i < robot_para_.axis_num; ++i) {
+    const double behind = std::fabs(plan_states_[i].pos - axis_states_[i].pos);
+    // Still since the move began, an axis has nothing to lag behind (and 0 x infinity is no bound).
+    const double lag = follow_speeds_[i] > 0.0 ? follow_speeds_[i] * axis_states_[i].lag : 0.0;
+    const double bound = lag + kFollowNoise;
+    if (!(behind > bound)) continue;
+    printf("The <%d> axis has fallen %lf rad behind its goals, more than the %lf it may lag: the trajectory "
+           "has been ended.\n",
+           i + 1, behind, bound);
+    return false;
+  }
+  return true;
+}
+
+void Interpolator::holdWhereItStands() {
+  for (int i = 0; i < robot_para_.axis_num; ++i) robot_para_.axis_paras[i].motor->holdPosition();
 }
 
 bool Interpolator::awaitingReadings() {

@@ -90,6 +90,40 @@ TEST_F(InterpolatorTest, BadSamplesAndFailedSetsEndTheMove) {
                          "velocity is 100.000000 !\nThe current command has been killed!\n"), 1);
   EXPECT_EQ(countOf(out, "When the 3 axis setMotorPosition has an error,errorcode=<5002>\n"), 1);
   EXPECT_EQ(ip_->testView().queued, 0u);
+  for (auto& m : motors_) EXPECT_EQ(m->calls(TestMotor::kHold), 2);  // after each kill
+}
+
+// An axis that stops following ends the move once it is further behind its goals than they went (at the
+// move's fastest speed so far) in the time its motor gives a goal to show, plus reading noise, and not a pass
+// sooner; a move that cannot arrive ends after its settle time. Either way every axis holds where it stands,
+// and the move queued behind starts there.
+TEST_F(InterpolatorTest, MovesThatEndWithoutArrivingHoldEveryAxisWhereItStands) {
+  makeArm(6);
+  Capture cap;
+  ip_->insertCmd(scripted([](int, double t) { return 0.5 * t; }, 1.0));
+  move(std::vector<double>(6, 0.2));
+  motors_[2]->setLag(0.101);  // may lag 0.5 x 0.101 + 0.02 = 0.0705 rad
+  passes(40);
+  motors_[2]->setStuck(true);  // at 0.0975, the goals go on by 0.0025 a pass
+  for (int n = 0; n < 100 && motors_[0]->calls(TestMotor::kHold) == 0; ++n) ip_->runPass();
+  EXPECT_EQ(motors_[0]->goals().size(), 69u);
+  for (auto& m : motors_) EXPECT_EQ(m->calls(TestMotor::kHold), 1);
+  motors_[2]->setStuck(false);
+  ASSERT_TRUE(runUntilIdle(1000));
+  EXPECT_EQ(motors_[2]->position(), 0.2);
+
+  makeArm(6);
+  motors_[2]->setLag(1.0), motors_[2]->setStuck(true);  // stalled, but within what it may lag
+  move({0.0, 0.0, 0.1, 0.0, 0.0, 0.0});
+  ASSERT_TRUE(runUntilIdle(1000));
+  for (auto& m : motors_) EXPECT_EQ(m->calls(TestMotor::kHold), 1);
+  const std::string out = cap.text();
+  EXPECT_EQ(countOf(out, "The <3> axis has fallen 0.072500 rad behind its goals, more than the 0.070500 it may "
+                         "lag: the trajectory has been ended.\n"), 1);
+  EXPECT_EQ(countOf(out, "The <1> axis was planned from 0.000000 but stands at 0.170000"), 1);
+  EXPECT_EQ(countOf(out, "plan and curpos arrives goal"), 1);
+  EXPECT_EQ(countOf(out, "The trajectory has not arrived 3.0 s after its plan ended: <3> -0.100000 rad from its "
+                         "goal at 0.000000 rad/s.\n"), 1);
 }
 
 // Moves queued back to back (a spline among them starts at its own first point) each start where
